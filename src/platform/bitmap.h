@@ -74,6 +74,8 @@ public:
     Assign(other);
     return *this;
   }
+  TBitmap(TBitmap&&) noexcept = default;
+  TBitmap& operator=(TBitmap&&) noexcept = default;
 
   int Width() const { return FWidth; }
   int Height() const { return FHeight; }
