@@ -9,12 +9,13 @@ namespace glyphmill {
 
 inline constexpr int BlendTableSize = 65536;
 
-// Loads the table from a file of exactly BlendTableSize bytes (data/blend.dat beside the program).
+// Loads the table from a file of exactly BlendTableSize bytes.
 // Returns false and keeps the current table when the file is missing or has another size.
 bool LoadBlendTable(const std::filesystem::path& fileName);
 
-// The loaded table, or, when none was loaded, the computed one: the upper pixel's share of the
-// combined coverage, round(255 × aU / (aU + aL − aU × aL / 255)). Never fails.
+// The table in use: one loaded by LoadBlendTable, else data/blend.dat beside the program (looked
+// for once, on first use), else the computed table: the upper pixel's share of the combined
+// coverage, round(255 × aU / (aU + aL − aU × aL / 255)). Never fails.
 const uint8_t* BlendTable();
 
 // Forgets a loaded table so that the computed one is used again.

@@ -36,6 +36,8 @@ inline constexpr uint8_t PngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1
 // True when the bytes start with the PNG signature.
 bool HasPngSignature(std::span<const uint8_t> bytes);
 
+struct TPngInput;
+
 class TPNGImage {
 public:
   // Decoding. A stream that is not a valid PNG fails with EReadError "Invalid PNG image: <reason>";
@@ -80,14 +82,13 @@ public:
   void AssignTo(TBitmap& target) const;
 
 private:
-  void LoadFrom(void* source);
+  void LoadFrom(TPngInput& input);
 
   TPngHeader FHeader;
   TBitmap FBitmap;
   std::vector<TRGBQuad> FPalette;
   std::vector<uint8_t> FPaletteAlpha;
   bool FHasTransparencyChunk = false;
-  int FTransparentIndex = -1;
 };
 
 }  // namespace glyphmill
