@@ -242,6 +242,23 @@ void ApplyAlphaMask(const TBitmap& source, TBitmap& target, TBitmap* mask, bool 
   }
 }
 
+void CopyMaskOrOpaque(const TBitmap* sourceMask, TBitmap& mask, int width, int height) {
+  if (sourceMask == &mask && IsMaskOfSize(mask, width, height)) return;
+  if (sourceMask && IsMaskOfSize(*sourceMask, width, height)) {
+    mask.Assign(*sourceMask);
+    return;
+  }
+  const TBitmap copy = sourceMask ? *sourceMask : TBitmap();
+  const TMaskReader reader(sourceMask ? &copy : nullptr);
+  PrepareMask(mask, width, height);
+  if (!sourceMask) return;
+  for (int y = 0; y < std::min(height, copy.Height()); ++y) {
+    uint8_t* maskRow = mask.ScanLine(y);
+    for (int x = 0; x < std::min(width, copy.Width()); ++x)
+      if (reader.Transparent(x, y)) SetBit(maskRow, x);
+  }
+}
+
 void AlphaFromMask(TBitmap& picture, const TBitmap* mask, uint8_t alpha) {
   if (picture.PixelFormat() != pf32bit) return;
   const TMaskReader reader(mask);

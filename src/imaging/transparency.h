@@ -56,6 +56,10 @@ void To24BitWithMask(const TBitmap& source, TBitmap& target, TBitmap* mask, bool
 // (when given); the mask is black elsewhere.
 void ApplyAlphaMask(const TBitmap& source, TBitmap& target, TBitmap* mask, bool keepWhite, int threshold);
 
+// A copy of the source mask as a width × height mask, or, without one, an all-black (all opaque)
+// mask; a source mask of another size is copied over the area both cover.
+void CopyMaskOrOpaque(const TBitmap* sourceMask, TBitmap& mask, int width, int height);
+
 // Sets the alpha bytes of a 32-bit picture: 0 where the mask (when given) is not black, alpha elsewhere.
 void AlphaFromMask(TBitmap& picture, const TBitmap* mask, uint8_t alpha);
 
