@@ -32,7 +32,8 @@ void SizeAndFill32(TBitmap& bitmap, int width, int height, uint32_t value);
 // position lies inside the target are copied. Both bitmaps are 32-bit.
 void CopyRect32(const TBitmap& source, TBitmap& target, TRect sourceRect, int x, int y);
 void PlaceBitmap32(const TBitmap& source, TBitmap& target, int x, int y);
-// The 32-bit value at (x, y) of a 32-bit bitmap; 0 outside the bitmap.
+// The 32-bit value at (x, y); 0 outside the bitmap. Bitmaps of other formats give their colour
+// there as an opaque pixel.
 uint32_t GetPixel32(const TBitmap& bitmap, int x, int y);
 // A new 24-bit bitmap holding the picture.
 TBitmap CopyTo24Bit(const TBitmap& bitmap);
