@@ -124,10 +124,11 @@ public:
   void RenderBitmaps(TBitmap* picture, TBitmap* colour, TBitmap* mask, TColor background) const;
   // The image as a PNG stream.
   std::vector<uint8_t> RenderToPng() const;
-  // Compresses into target (this image or another): the bytes become a PNG stream, FPacked true.
-  void Pack(TSubIcon& target);
-  // Expands PNG bytes into a DIB image in target (this image or another).
-  void Unpack(TSubIcon& target);
+  // Compresses into target (this image or another): the bytes become a PNG stream, FPacked true;
+  // the entry keeps the fields of the uncompressed image.
+  void Pack(TSubIcon& target) const;
+  // Expands PNG bytes into a DIB image in target (this image or another); FPacked becomes false.
+  void Unpack(TSubIcon& target) const;
   // To a bitmap: format after the depth, size of the image, the image drawn at (0, 0).
   void AssignTo(TBitmap& target) const;
   // To another image: entry, bytes, hot spot and packed state; the target's handle released.
@@ -157,7 +158,7 @@ protected:
   void SetData(std::vector<uint8_t> bytes);
 
 private:
-  void ReadEntryBytes(TStream& stream, int64_t position);
+  void ReadEntryBytes(TStream& stream, int64_t position, uint64_t length);
 
   mutable int FDepth = 0;
   mutable TIconHandle FHandle;
