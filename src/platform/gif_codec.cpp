@@ -89,6 +89,23 @@ void ReadFrameRows(GifFileType* gif, TBitmap& screen) {
 
 }  // namespace
 
+TBitmap TGifPicture::Mask() const {
+  const int width = Bitmap.Width(), height = Bitmap.Height();
+  TBitmap mask;
+  mask.SetPixelFormat(pf1bit);
+  const TRGBQuad blackWhite[2] = {TRGBQuad{0, 0, 0, 0}, TRGBQuad{255, 255, 255, 0}};
+  mask.SetPalette(blackWhite);
+  mask.SetSize(width, height);
+  mask.FillRect(Rect(0, 0, width, height), RGBColor(0, 0, 0));
+  if (TransparentIndex < 0) return mask;
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* row = Bitmap.ScanLine(y);
+    for (int x = 0; x < width; ++x)
+      if (row[x] == TransparentIndex) mask.SetIndex(x, y, 1);
+  }
+  return mask;
+}
+
 TGifPicture DecodeGif(std::span<const uint8_t> bytes) {
   TByteSource source{bytes};
   int error = 0;

@@ -20,6 +20,9 @@ struct TGifPicture {
   TBitmap Bitmap;
   // The frame's transparent palette index, or −1.
   int TransparentIndex = -1;
+
+  // A 1-bit black/white mask of the bitmap's size, white where the transparent index is.
+  TBitmap Mask() const;
 };
 
 // Decodes the first frame (interlaced or not). Fails with EReadError "Invalid GIF image: <reason>"
