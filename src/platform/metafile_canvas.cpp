@@ -218,12 +218,22 @@ bool TMfXForm::Finite() const {
 std::shared_ptr<TMfImage> DecodeMfDib(std::span<const uint8_t> info, std::span<const uint8_t> bits) {
   try {
     const size_t infoSize = DibInfoSize(info);
-    if (infoSize > info.size()) return nullptr;
+    const size_t headerSize = LoadU32LE(info.data());
+    if (headerSize > info.size() || (infoSize > info.size() && (headerSize < 40 || infoSize - headerSize > 256 * 4)))
+      return nullptr;
     const size_t needed = DibPixelBytes(info);
     if (needed > bits.size()) return nullptr;
-    info = info.first(infoSize);
-    std::vector<uint8_t> file = BmpFileHeader(14 + info.size() + bits.size(), 14 + info.size());
-    file.insert(file.end(), info.begin(), info.end());
+    std::vector<uint8_t> file = BmpFileHeader(14 + infoSize + bits.size(), 14 + infoSize);
+    const std::span<const uint8_t> present = info.first(std::min(infoSize, info.size()));
+    file.insert(file.end(), present.begin(), present.end());
+    // A colour table left out (palette-index DIBs of pattern brushes) becomes a grey ramp, so that
+    // a monochrome pattern still tells its 0 bits from its 1 bits.
+    const size_t missing = (infoSize - present.size()) / 4;
+    const size_t entries = (infoSize - headerSize) / 4;
+    for (size_t i = entries - missing; i < entries; ++i) {
+      const auto grey = static_cast<uint8_t>(entries > 1 ? i * 255 / (entries - 1) : 0);
+      file.insert(file.end(), {grey, grey, grey, 0});
+    }
     file.insert(file.end(), bits.begin(), bits.end());
     return DecodeBmpBytes(std::move(file));
   } catch (const std::exception&) {
@@ -463,7 +473,18 @@ bool TMetafileCanvas::SetBrushSource(const TMfBrush& brush) {
         SetColor(brush.Color);
         return true;
       }
-      cairo_surface_t* tile = ImageSurface(*brush.Pattern, false, false);
+      TMfImage recoloured;
+      const TMfImage* source = brush.Pattern.get();
+      if (brush.Monochrome) {
+        recoloured = *source;
+        const auto argb = [](TColor c) {
+          return 0xFF000000u | (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
+        };
+        for (uint32_t& p : recoloured.Pixels)
+          p = (p & 0x00FFFFFF) == 0 ? argb(FState.TextColor) : argb(FState.BkColor);
+        source = &recoloured;
+      }
+      cairo_surface_t* tile = ImageSurface(*source, false, false);
       if (!tile) return false;
       cairo_pattern_t* pattern = cairo_pattern_create_for_surface(tile);
       cairo_pattern_set_extend(pattern, CAIRO_EXTEND_REPEAT);

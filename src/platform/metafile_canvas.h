@@ -95,6 +95,7 @@ struct TMfBrush {
   TColor Color = 0x00FFFFFF;
   int Hatch = 0;
   std::shared_ptr<TMfImage> Pattern;  // BS_PATTERN / BS_DIBPATTERN
+  bool Monochrome = false;            // pattern bits pick the text colour (0) or background colour (1)
 };
 
 struct TMfFont {

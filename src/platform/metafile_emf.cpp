@@ -285,6 +285,7 @@ bool TEmfPlayer::Record(uint32_t type, TByteReader& r) {
       object.Brush.Style = gdi::BS_DIBPATTERNPT;
       object.Brush.Color = 0x808080;
       object.Brush.Pattern = Dib(r, offBmi, cbBmi, offBits, cbBits);
+      object.Brush.Monochrome = type == EMR_CREATEMONOBRUSH;
       FCanvas.SetObject(index, std::move(object));
       break;
     }
