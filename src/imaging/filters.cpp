@@ -64,16 +64,6 @@ constexpr TFilterEntry Filters[LastFilter] = {
     {Lanczos3, 3.0}, {Mitchell, 2.0}, {Box, 1.0}, {Linear, 1.0},
 };
 
-// j < 0 reflects about pixel 0, j ≥ n about the far end with the end pixel repeated; what is still
-// outside (kernels wider than the line) sticks to the nearer end.
-int MirrorIndex(int64_t j, int n) {
-  if (j < 0) j = -j;
-  if (j >= n) j = 2LL * n - j - 1;
-  if (j < 0) return 0;
-  if (j >= n) return n - 1;
-  return static_cast<int>(j);
-}
-
 }  // namespace
 
 bool IsResamplingFilter(int filter) { return filter >= 1 && filter <= LastFilter; }
@@ -88,6 +78,16 @@ int ChooseFilter(bool smooth, int sourceWidth, int sourceHeight, int targetWidth
   if (!smooth) return NoFilter;
   if (sourceWidth < targetWidth && sourceHeight < targetHeight) return MitchellFilter;
   return LanczosFilter;
+}
+
+int MirrorIndex(int64_t j, int n) {
+  if (j < 0)
+    j = -j;
+  else if (j >= n)
+    j = 2LL * n - j - 1;
+  if (j < 0) return 0;
+  if (j >= n) return n - 1;
+  return static_cast<int>(j);
 }
 
 int RoundHalfEven(double value) { return static_cast<int>(std::nearbyint(value)); }

@@ -30,6 +30,11 @@ int ChooseFilter(bool smooth, int sourceWidth, int sourceHeight, int targetWidth
 // Rounds to the nearest integer, halves to the even neighbour.
 int RoundHalfEven(double value);
 
+// Where a candidate index j outside a line of n pixels reads: j < 0 reflects about pixel 0 (−j),
+// j ≥ n about the far end with the end pixel repeated (2n − j − 1); what is still outside (kernels
+// wider than the line) sticks to the nearer end.
+int MirrorIndex(int64_t j, int n);
+
 // One source pixel's share of a target pixel; weights are fixed point with 256 as unity.
 struct TContribution {
   int32_t FIndex;

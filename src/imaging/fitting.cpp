@@ -139,18 +139,15 @@ void ResizeBitmap(const TBitmap& source, const TBitmap* sourceMask, TBitmap& tar
   }
 }
 
-// Both format and size change: the order that loses less goes first. Reducing colours on the
-// smaller picture is cheaper and keeps its palette fitted to what remains; resampling wants the
-// richer of the two formats.
-bool SizeFirst(TPixelFormat sourceFormat, TPixelFormat targetFormat, int sourceWidth, int sourceHeight,
-               int targetWidth, int targetHeight, int filter) {
+}  // namespace
+
+bool SizeGoesFirst(TPixelFormat sourceFormat, TPixelFormat targetFormat, int sourceWidth, int sourceHeight,
+                   int targetWidth, int targetHeight, int filter) {
   if (IsResamplingFilter(filter))
     return targetFormat != pf32bit && (targetFormat <= sourceFormat || sourceFormat > pf8bit);
   return (targetFormat <= pf8bit && sourceFormat > targetFormat) ||
          static_cast<int64_t>(targetWidth) * targetHeight > static_cast<int64_t>(sourceWidth) * sourceHeight;
 }
-
-}  // namespace
 
 void ConvertBitmap(const TBitmap& source, const TBitmap* sourceMask, TBitmap& target, TBitmap* targetMask,
                    TPixelFormat format, int width, int height, int threshold, bool fit, int filter) {
@@ -199,7 +196,7 @@ void ConvertBitmap(const TBitmap& source, const TBitmap* sourceMask, TBitmap& ta
   }
   if (sourceFormat != format) {
     TBitmap intermediate, intermediateMask;
-    if (SizeFirst(sourceFormat, format, sourceWidth, sourceHeight, width, height, filter)) {
+    if (SizeGoesFirst(sourceFormat, format, sourceWidth, sourceHeight, width, height, filter)) {
       ConvertBitmap(source, sourceMask, intermediate, &intermediateMask, sourceFormat, width, height, threshold, fit,
                     filter);
     } else {

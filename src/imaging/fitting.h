@@ -28,6 +28,12 @@ struct TPlacement {
 // it fits, cropped from its top-left corner when not. A target width of 0 means the picture's size.
 TPlacement PlaceImage(int sourceWidth, int sourceHeight, int targetWidth, int targetHeight, bool shrink, bool zoom);
 
+// When both format and size change: true when the size changes first (in the source's format),
+// false when the format changes first (at the source's size). With a filter the resampler wants the
+// richer format; the palette of a reduced format is best fitted to the picture that remains.
+bool SizeGoesFirst(TPixelFormat sourceFormat, TPixelFormat targetFormat, int sourceWidth, int sourceHeight,
+                   int targetWidth, int targetHeight, int filter);
+
 // Converts source (with its mask, or none meaning all opaque) into target of the format and size.
 // targetMask, when given, is always produced: a monochrome mask of the target size, white where
 // transparent. With fit the picture keeps its proportions inside the target (the rest
