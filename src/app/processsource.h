@@ -10,6 +10,7 @@
 #include "app/conversionoptions.h"
 #include "app/sourceoutput.h"
 #include "imaging/bitmapfix32.h"
+#include "platform/bitmap.h"
 
 namespace glyphmill {
 
@@ -19,9 +20,6 @@ struct TSourceWork {
   TBitmap FMask;  // white = transparent; used only when FMaskValid
   bool FMaskValid = false;
 };
-
-// The lower-cased text after the last "." of the file-name part, or empty.
-std::string SourceExtension(const std::string& sourceName);
 
 TSourceOutput ProcessSource(const std::string& sourceName, TSourceWork& work, const TConversionOptions& options,
                             TRunFlags& flags);
