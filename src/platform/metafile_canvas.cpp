@@ -936,7 +936,8 @@ void TMetafileCanvas::PaintImage(const TMfImage& image, TMfRect source, TMfRect 
   cairo_pattern_set_matrix(pattern, &matrix);
   cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
   const bool shrinking = std::fabs(toOutput.Determinant()) < 1;
-  cairo_pattern_set_filter(pattern, shrinking ? CAIRO_FILTER_GOOD : CAIRO_FILTER_BILINEAR);
+  // GDI stretches up by repeating pixels; shrinking is filtered so that fine detail survives.
+  cairo_pattern_set_filter(pattern, shrinking ? CAIRO_FILTER_GOOD : CAIRO_FILTER_NEAREST);
   cairo_identity_matrix(FCr);
   cairo_new_path(FCr);
   // Only the source rectangle inside the image is drawn.
