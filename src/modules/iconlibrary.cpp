@@ -407,7 +407,10 @@ bool TIconLibrary::LoadFromFile(const std::string& fileName) {
   if (FIsPEModule && probe.Is64Bit) {
     T32BitReader reader(fileName);
     result = reader.EnumerateGroupIcons();
-    while (reader.Icons().Count() > 0) FIcons.AddIcon(reader.Icons().Name(0), reader.Icons().Extract(0));
+    while (reader.Icons().Count() > 0) {
+      const std::string name = reader.Icons().Name(0);
+      FIcons.AddIcon(name, reader.Icons().Extract(0));
+    }
   } else if (FIsPEModule) {
     Load32Bit(fileName);
     result = true;
