@@ -80,9 +80,11 @@ void TConversionRun::ConvertSource(int index, const std::string& source) {
     FProgress.OutputChosen(outputName);
     FProgress.ProcessMessages();
     if (FOptions.Overwrite && LowerCase(outputName) == LowerCase(source)) {
-      std::error_code ignored;
-      std::filesystem::copy_file(source, outputName + ".bak", std::filesystem::copy_options::overwrite_existing,
-                                 ignored);
+      // The copy is the only way back to the original, so a source that cannot be copied is not replaced.
+      const std::string backup = outputName + ".bak";
+      std::error_code error;
+      std::filesystem::copy_file(source, backup, std::filesystem::copy_options::overwrite_existing, error);
+      if (error) throw EGlyphmillError(Format("Cannot copy %s to %s", source.c_str(), backup.c_str()));
     }
     TSourceOutput output = FConverter(source, FOptions, FFlags);
     if (output.Icon) {
@@ -140,6 +142,13 @@ void TConversionRun::NoteSaved(const std::string& fileName) {
 void TConversionRun::NoteFailure(const std::string& line) {
   FErrorLines.push_back(line);
   FProgress.FailureNoted(line);
+}
+
+std::vector<std::string> WizardErrorLines(const TConversionRun& run) {
+  std::vector<std::string> lines = run.ErrorLines();
+  if (run.Flags().FSizeLimited)
+    lines.push_back(Format("允许的最大图标大小为 %dx%d。 额外尺寸的图片缩小了。", MaxIconSide, MaxIconSide));
+  return lines;
 }
 
 }  // namespace glyphmill

@@ -14,6 +14,9 @@
 
 namespace glyphmill {
 
+// The largest icon side the image builders make; larger requests are cut to it.
+inline constexpr int MaxIconSide = 1024;
+
 // Turns one existing source file into what the run writes (ProcessSource in the program).
 using TSourceConverter =
     std::function<TSourceOutput(const std::string& sourceName, const TConversionOptions& options, TRunFlags& flags)>;
@@ -57,5 +60,9 @@ private:
   std::vector<std::string> FErrorLines;
   TSavedNames FSavedNames;
 };
+
+// The lines a wizard shows at the end of a run: the failure lines, then a note when a requested
+// size had to be cut to MaxIconSide.
+std::vector<std::string> WizardErrorLines(const TConversionRun& run);
 
 }  // namespace glyphmill

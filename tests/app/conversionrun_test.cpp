@@ -39,9 +39,10 @@ private:
 // Turns a source into an icon labelled by the source's content: "icon:X" one icon, "lib:A,B" named
 // library icons ("-" an unnamed one, "!A" one named A that fails to save), "none" nothing,
 // "throw:M" an error M.
-TSourceOutput FakeConverter(const std::string& source, const TConversionOptions&, TRunFlags&) {
+TSourceOutput FakeConverter(const std::string& source, const TConversionOptions&, TRunFlags& flags) {
   const std::string text = ReadText(source);
   TSourceOutput output;
+  if (text == "icon:cut") flags.FSizeLimited = true;
   if (text.starts_with("icon:")) {
     output.Icon = std::make_unique<TFakeIcon>(text.substr(5));
   } else if (text.starts_with("lib:")) {
@@ -132,6 +133,23 @@ TEST_F(TConversionRunTest, ConvertingAnIconOntoItselfKeepsABackup) {
   EXPECT_EQ(ReadText(Path("X.ico")), "converted");
   EXPECT_EQ(ReadText(Path("X.ico.bak")), "icon:converted") << "the source as it was, replacing the older copy";
   EXPECT_TRUE(FRun.ErrorLines().empty());
+}
+
+TEST_F(TConversionRunTest, ASourceThatCannotBeBackedUpIsNotReplaced) {
+  const std::string source = Source("x.ico", "icon:converted");
+  std::filesystem::create_directory(Path("x.ico.bak"));
+  Run({source}, [](TConversionOptions&) {});
+  EXPECT_EQ(ReadText(source), "icon:converted");
+  EXPECT_EQ(FRun.ErrorLines(), std::vector<std::string>{"Cannot copy " + source + " to " + source + ".bak"});
+  EXPECT_EQ(FRun.Saved(), 0);
+}
+
+TEST_F(TConversionRunTest, WizardLinesNoteACutSize) {
+  Run({Source("a.png", "icon:1")}, [](TConversionOptions&) {});
+  EXPECT_TRUE(WizardErrorLines(FRun).empty());
+  Run({Path("missing.png"), Source("big.png", "icon:cut")}, [](TConversionOptions&) {});
+  EXPECT_EQ(WizardErrorLines(FRun), (std::vector<std::string>{"文件未找到: " + Path("missing.png"),
+                                                               "允许的最大图标大小为 1024x1024。 额外尺寸的图片缩小了。"}));
 }
 
 TEST_F(TConversionRunTest, DestinationFileServesTheFirstSourceOnly) {
