@@ -21,8 +21,8 @@ TJpegInfo ReadJpegInfo(std::span<const uint8_t> bytes);
 
 // Decodes into a 24-bit bitmap. scaleDenominator 1, 2, 4 or 8 asks libjpeg for that reduction
 // (each side becomes ceil(side / denominator)). A picture above the pixel cap is refused before
-// any pixel memory is allocated; a file cut short fails instead of decoding grey rows. On
-// failure the bitmap keeps its previous contents.
+// any pixel memory is allocated. A file cut short decodes what it holds (libjpeg fills the rest
+// with grey), as viewers do. On failure the bitmap keeps its previous contents.
 void DecodeJpeg(std::span<const uint8_t> bytes, TBitmap& bitmap, int scaleDenominator = 1);
 
 }  // namespace glyphmill

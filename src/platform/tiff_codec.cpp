@@ -1,6 +1,7 @@
 #include "platform/tiff_codec.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -112,6 +113,81 @@ uint8_t Unpremultiply(uint8_t value, uint8_t alpha) {
   return static_cast<uint8_t>(std::min(255, (value * 255 + alpha / 2) / alpha));
 }
 
+// CIE L*a*b* (D50, as TIFF stores it) to sRGB bytes. libtiff's own rendering keeps the D50 white
+// and turns white yellow; this adapts it to sRGB's D65 first.
+void LabToRgb(uint32_t lByte, int a, int b, uint8_t rgb[3]) {
+  const double fy = (lByte * 100.0 / 255.0 + 16.0) / 116.0;
+  auto inverse = [](double t) { return t > 6.0 / 29.0 ? t * t * t : 3.0 * (6.0 / 29.0) * (6.0 / 29.0) * (t - 4.0 / 29.0); };
+  const double x50 = 0.96422 * inverse(fy + a / 500.0), y50 = inverse(fy), z50 = 0.82521 * inverse(fy - b / 200.0);
+  const double x = 0.9555766 * x50 - 0.0230393 * y50 + 0.0631636 * z50;
+  const double y = -0.0282895 * x50 + 1.0099416 * y50 + 0.0210077 * z50;
+  const double z = 0.0122982 * x50 - 0.0204830 * y50 + 1.3299098 * z50;
+  const double linear[3] = {3.2404542 * x - 1.5371385 * y - 0.4985314 * z,
+                            -0.9692660 * x + 1.8760108 * y + 0.0415560 * z,
+                            0.0556434 * x - 0.2040259 * y + 1.0572252 * z};
+  for (int i = 0; i < 3; ++i) {
+    const double c = std::clamp(linear[i], 0.0, 1.0);
+    const double encoded = c <= 0.0031308 ? 12.92 * c : 1.055 * std::pow(c, 1.0 / 2.4) - 0.055;
+    rgb[i] = static_cast<uint8_t>(encoded * 255.0 + 0.5);
+  }
+}
+
+// Grey, RGB and 8-bit CIE L*a*b* pages, with or without alpha, read row by row as they are stored:
+// the depths TIFFRGBAImage refuses (12 bits and the like) and the L*a*b* pages it renders with the
+// wrong white. False when the page is of another kind.
+bool DecodePlainSamples(TIFF* tiff, TTiffSource& source, const TTiffInfo& size, TBitmap& result) {
+  uint16_t bits = 0, samples = 1, photometric = 0, planar = PLANARCONFIG_CONTIG;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+  if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric)) return false;
+  const bool grey = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
+  const bool lab = photometric == PHOTOMETRIC_CIELAB;
+  if (!grey && !lab && photometric != PHOTOMETRIC_RGB) return false;
+  const int colours = grey ? 1 : 3;
+  if (bits < 1 || bits > 16 || (lab && bits != 8) || planar != PLANARCONFIG_CONTIG || TIFFIsTiled(tiff) ||
+      samples < colours || samples > colours + 1)
+    return false;
+  const bool alpha = samples > colours;
+
+  const tmsize_t lineSize = TIFFScanlineSize(tiff);
+  const uint64_t needed = (static_cast<uint64_t>(size.Width) * samples * bits + 7) / 8;
+  if (lineSize <= 0 || static_cast<uint64_t>(lineSize) < needed) Fail(source, "bad scanline size");
+  std::vector<uint8_t> line(static_cast<size_t>(lineSize));
+  const uint32_t maxValue = (1u << bits) - 1;
+  auto scale = [&](uint32_t sample) { return static_cast<uint8_t>((sample * 255 + maxValue / 2) / maxValue); };
+  TBitmap page;
+  page.SetPixelFormat(alpha ? pf32bit : pf24bit);
+  page.SetSize(size.Width, size.Height);
+  const int step = alpha ? 4 : 3;
+  for (int y = 0; y < size.Height; ++y) {
+    if (TIFFReadScanline(tiff, line.data(), static_cast<uint32_t>(y), 0) < 0) Fail(source, "cannot read a row");
+    uint64_t bitPosition = 0;
+    uint8_t* target = page.ScanLine(y);
+    for (int x = 0; x < size.Width; ++x, target += step) {
+      uint32_t raw[4] = {0, 0, 0, maxValue};
+      for (int s = 0; s < samples; ++s)
+        for (int b = 0; b < bits; ++b, ++bitPosition)
+          raw[s] = (raw[s] << 1) | ((line[bitPosition >> 3] >> (7 - (bitPosition & 7))) & 1);
+      if (alpha) raw[3] = raw[colours];
+      uint8_t rgb[3];
+      if (lab) {
+        LabToRgb(raw[0], static_cast<int8_t>(raw[1]), static_cast<int8_t>(raw[2]), rgb);
+      } else if (grey) {
+        rgb[0] = rgb[1] = rgb[2] = scale(photometric == PHOTOMETRIC_MINISWHITE ? maxValue - raw[0] : raw[0]);
+      } else {
+        for (int i = 0; i < 3; ++i) rgb[i] = scale(raw[i]);
+      }
+      target[0] = rgb[2];
+      target[1] = rgb[1];
+      target[2] = rgb[0];
+      if (alpha) target[3] = scale(raw[3]);
+    }
+  }
+  result = std::move(page);
+  return true;
+}
+
 }  // namespace
 
 TTiffInfo ReadTiffInfo(std::span<const uint8_t> bytes) {
@@ -125,10 +201,17 @@ void DecodeTiff(std::span<const uint8_t> bytes, TBitmap& bitmap) {
   TTiffHandle tiff = OpenTiff(source);
   const TTiffInfo size = SizeOf(tiff.get(), source);
 
+  uint16_t photometric = 0;
+  TIFFGetField(tiff.get(), TIFFTAG_PHOTOMETRIC, &photometric);
   char message[1024] = "";
-  if (!TIFFRGBAImageOK(tiff.get(), message)) {
-    source.Error.clear();
-    throw EReadError(std::string("Invalid TIFF image: ") + message);
+  const bool rgbaOk = TIFFRGBAImageOK(tiff.get(), message);
+  if (!rgbaOk || photometric == PHOTOMETRIC_CIELAB) {
+    TBitmap plain;
+    if (DecodePlainSamples(tiff.get(), source, size, plain)) {
+      bitmap = std::move(plain);
+      return;
+    }
+    if (!rgbaOk) throw EReadError(std::string("Invalid TIFF image: ") + message);
   }
   TIFFRGBAImage image{};
   if (!TIFFRGBAImageBegin(&image, tiff.get(), 0, message)) {
