@@ -12,8 +12,8 @@ namespace glyphmill {
 namespace {
 
 constexpr int DirEntrySize = 16;
-// The tolerant reader stops once the images it holds reach this many bytes: directory entries
-// may all point at one large image, and a small file must not ask for unbounded memory.
+// Readers stop once the images of one set reach this many bytes: directory entries may all point
+// at one large image, and a small file must not ask for unbounded memory.
 constexpr int64_t MaxHeldImageBytes = 256LL * 1024 * 1024;
 
 // Property-streaming value tags.
@@ -243,11 +243,16 @@ bool TAdvancedIcon::ReadSet(TStream& stream, bool relative, bool cursor) {
   TIconDirHeader header;
   if (!ReadHeader(stream, header)) return false;
   const bool hotSpots = cursor && header.Type == 2;
+  int64_t held = 0;
   for (int i = 0; i < header.Count; ++i) {
+    std::unique_ptr<TSubIcon> image;
     if (cursor)
-      Images.Add(std::make_unique<TFileCursorImage>(stream, base, hotSpots));
+      image = std::make_unique<TFileCursorImage>(stream, base, hotSpots);
     else
-      Images.Add(std::make_unique<TFileIconImage>(stream, base, false));
+      image = std::make_unique<TFileIconImage>(stream, base, false);
+    held += static_cast<int64_t>(image->Data().size());
+    if (held > MaxHeldImageBytes) throw EReadError("Icon too large");
+    Images.Add(std::move(image));
   }
   return true;
 }

@@ -595,7 +595,7 @@ TPngSplit SplitPng(const TPNGImage& png, int threshold) {
       for (int x = 0; x < width; ++x) {
         const size_t index = static_cast<size_t>(split.Colour.GetIndex(x, y));
         const int alpha = index < alphas.size() ? alphas[index] : 255;
-        if (alpha < threshold) split.Mask.SetPixel(x, y, 0xFFFFFF);
+        if (alpha < threshold) split.Mask.SetIndex(x, y, 1);
         if (partial) {
           const TRGBQuad q = index < palette.size() ? palette[index] : TRGBQuad{};
           uint8_t* p = withAlpha.ScanLine(y) + 4 * x;
@@ -626,7 +626,7 @@ TPngSplit SplitPng(const TPNGImage& png, int threshold) {
       uint8_t* target = split.Colour.ScanLine(y);
       for (int x = 0; x < width; ++x) {
         target[x] = source[4 * x];
-        if (source[4 * x + 3] < threshold) split.Mask.SetPixel(x, y, 0xFFFFFF);
+        if (source[4 * x + 3] < threshold) split.Mask.SetIndex(x, y, 1);
       }
     }
     return split;
@@ -638,7 +638,7 @@ TPngSplit SplitPng(const TPNGImage& png, int threshold) {
       for (int x = 0; x < width; ++x) {
         if (row[4 * x + 3] != 0) continue;
         std::memset(row + 4 * x, 0, 4);
-        split.Mask.SetPixel(x, y, 0xFFFFFF);
+        split.Mask.SetIndex(x, y, 1);
       }
     }
   }
@@ -767,7 +767,7 @@ std::unique_ptr<TFileIconImage> PrepareImageFromBitmap(const TBitmap& bitmap, co
   TBitmap alphaMask;
   if (bitmap.PixelFormat() == pf32bit && !mask) {
     MaskFromAlpha(bitmap, alphaMask, byteArg);
-    if (alphaMask.Width() == 0) {
+    if (alphaMask.Width() == 0 || alphaMask.Height() == 0) {
       MakeMonochrome(&alphaMask);
       alphaMask.SetSize(1, 1);
       FillBitmap(alphaMask, 0);
@@ -775,9 +775,10 @@ std::unique_ptr<TFileIconImage> PrepareImageFromBitmap(const TBitmap& bitmap, co
     mask = &alphaMask;
   }
   const TPixelFormat format = bitmap.PixelFormat();
-  if (format == pfDevice || format == pf15bit || format == pf16bit || bitmap.Width() == 0) {
+  const bool empty = bitmap.Width() == 0 || bitmap.Height() == 0;
+  if (format == pfDevice || format == pf15bit || format == pf16bit || empty) {
     converted.SetPixelFormat(pf24bit);
-    if (bitmap.Width() == 0) {
+    if (empty) {
       converted.SetSize(1, 1);
     } else {
       converted.SetSize(bitmap.Width(), bitmap.Height());
