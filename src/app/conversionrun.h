@@ -40,7 +40,6 @@ public:
   int Processed() const { return FProcessed; }
   int Saved() const { return FSaved; }
   const std::vector<std::string>& ErrorLines() const { return FErrorLines; }
-  const TSavedNames& SavedNames() const { return FSavedNames; }
 
 private:
   bool Stopping();

@@ -24,7 +24,6 @@ class TSavedNames {
 public:
   void Add(const std::string& fileName);
   bool Contains(const std::string& fileName) const;
-  const std::vector<std::string>& Names() const { return FNames; }
 
 private:
   std::vector<std::string> FNames;

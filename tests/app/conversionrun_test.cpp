@@ -101,6 +101,7 @@ TEST_F(TConversionRunTest, NamesSavesAndCounts) {
                                             Source("bad.png", "throw:Invalid image"), Path("missing.png")};
   Run(sources, [&](TConversionOptions& options) { options.DestFolder = Path("out/deeper"); });
 
+  EXPECT_EQ(FRun.Options().DestFolder, Path("out/deeper") + "/");
   EXPECT_EQ(ReadText(Path("out/deeper/a.ico")), "1");
   EXPECT_EQ(ReadText(Path("out/deeper/a1.ico")), "2");
   EXPECT_EQ(ReadText(Path("out/deeper/a2.ico")), "3");
