@@ -35,7 +35,8 @@ int RoundHalfEven(double value);
 // wider than the line) sticks to the nearer end.
 int MirrorIndex(int64_t j, int n);
 
-// One source pixel's share of a target pixel; weights are fixed point with 256 as unity.
+// One source pixel's share of a target pixel; weights are fixed point with 256 as unity and never
+// exceed 256 in magnitude (no kernel exceeds 1), which the resampler's 16-bit arithmetic relies on.
 struct TContribution {
   int32_t FIndex;
   int32_t FWeight;
