@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -222,6 +224,28 @@ TEST(ResampleBitmap, SoftEdgesFadeAndHardEdgesAreMirrored) {
     } else {
       EXPECT_EQ(Pixel(target, 0, 0), c.value);
     }
+  }
+}
+
+TEST(ResampleBitmap, SoftEdgePaddingMatchesAnExplicitTransparentFrame) {
+  // Soft rim: alpha falls off over the outer 6 pixels; colours vary so misplaced weights show.
+  const int sw = 70, sh = 50;
+  const TBitmap source = Picture32(sw, sh, [&](int x, int y) {
+    const int rim = std::min({x, y, sw - 1 - x, sh - 1 - y});
+    const uint32_t alpha = rim >= 6 ? 255u : 40u * static_cast<uint32_t>(rim) + 10u;
+    return alpha << 24 | static_cast<uint32_t>(x * 3) << 16 | static_cast<uint32_t>(y * 5) << 8 | (x * y) % 256;
+  });
+  TBitmap framed = Picture32(sw + 60, sh + 60, [](int, int) { return 0u; });
+  for (int y = 0; y < sh; ++y) std::memcpy(framed.ScanLine(y + 30) + 4 * 30, source.ScanLine(y), 4 * sw);
+  for (const auto& [tw, th] : {std::pair{16, 16}, std::pair{48, 20}, std::pair{100, 90}}) {
+    const int px = static_cast<int>(std::nearbyint(tw * 30.0 / sw)), py = static_cast<int>(std::nearbyint(th * 30.0 / sh));
+    TBitmap large = Target(tw + 2 * px, th + 2 * py);
+    FilteredResample(framed, large, LanczosFilter);
+    TBitmap target = Target(tw, th);
+    ResampleBitmap(source, target, LanczosFilter);
+    for (int y = 0; y < th; ++y)
+      for (int x = 0; x < tw; ++x)
+        ASSERT_EQ(Pixel(target, x, y), Pixel(large, x + px, y + py)) << tw << "x" << th << " at " << x << "," << y;
   }
 }
 
