@@ -91,6 +91,27 @@ TBytes DibIconImage(int side, int bits, uint8_t seed) {
   return bytes;
 }
 
+TBytes IcoFile(const std::vector<TIcoImage>& images) {
+  TBytes bytes;
+  AppendU16(bytes, 0);
+  AppendU16(bytes, 1);
+  AppendU16(bytes, static_cast<uint16_t>(images.size()));
+  uint32_t offset = static_cast<uint32_t>(6 + 16 * images.size());
+  for (const TIcoImage& image : images) {
+    bytes.push_back(static_cast<uint8_t>(image.Side < 256 ? image.Side : 0));
+    bytes.push_back(static_cast<uint8_t>(image.Side < 256 ? image.Side : 0));
+    bytes.push_back(static_cast<uint8_t>(image.Bits < 8 ? 1 << image.Bits : 0));
+    bytes.push_back(0);
+    AppendU16(bytes, 1);
+    AppendU16(bytes, static_cast<uint16_t>(image.Bits));
+    AppendU32(bytes, static_cast<uint32_t>(image.Bytes.size()));
+    AppendU32(bytes, offset);
+    offset += static_cast<uint32_t>(image.Bytes.size());
+  }
+  for (const TIcoImage& image : images) bytes.insert(bytes.end(), image.Bytes.begin(), image.Bytes.end());
+  return bytes;
+}
+
 TBytes GroupResource(const std::vector<TGroupEntry>& entries, uint16_t kind) {
   TBytes bytes;
   AppendU16(bytes, 0);

@@ -20,6 +20,14 @@ void AppendU32(TBytes& bytes, uint32_t value);
 // seed varies the pixels so that images differ.
 TBytes DibIconImage(int side, int bits, uint8_t seed = 1);
 
+// An ICO file holding these images (DIB or PNG bytes) with the given directory sides and depths.
+struct TIcoImage {
+  int Side = 16;
+  int Bits = 4;
+  TBytes Bytes;
+};
+TBytes IcoFile(const std::vector<TIcoImage>& images);
+
 // One entry of an icon-group resource.
 struct TGroupEntry {
   int Side = 16;
