@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -227,6 +228,41 @@ TEST(ConvertBitmap, FormatChangeAtTheSameSizeKeepsTheMask) {
   EXPECT_EQ(Pixel32(target, 7, 4), 0xFFFFFFFFu);
   EXPECT_EQ(mask.GetPixel(0, 4), White);
   EXPECT_EQ(mask.GetPixel(7, 4), Black);
+}
+
+TEST(ConvertBitmap, SweepOfSizesAndFormats) {
+  // Tiny and lopsided sizes reach the one-pixel and staged paths of the resampler.
+  std::mt19937 random(2024);
+  const TPixelFormat formats[] = {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit};
+  const auto side = [&] { return random() % 3 == 0 ? 1 + static_cast<int>(random() % 3) : 1 + static_cast<int>(random() % 70); };
+  for (int i = 0; i < 200; ++i) {
+    const int sw = side(), sh = side(), tw = side(), th = side();
+    const TPixelFormat from = formats[random() % 7], to = formats[random() % 7];
+    const bool fit = random() % 2 == 0, withMask = random() % 2 == 0;
+    const int filter = static_cast<int>(random() % 9);
+    SCOPED_TRACE(std::to_string(sw) + "x" + std::to_string(sh) + " format " + std::to_string(from) + " to " +
+                 std::to_string(tw) + "x" + std::to_string(th) + " format " + std::to_string(to) + " filter " +
+                 std::to_string(filter) + " fit " + std::to_string(fit));
+    TBitmap source = NewBitmap32(sw, sh);
+    for (int y = 0; y < sh; ++y)
+      for (int x = 0; x < sw; ++x) {
+        const uint32_t value = random();
+        std::memcpy(source.ScanLine(y) + 4 * x, &value, 4);
+      }
+    if (from != pf32bit) source.SetPixelFormat(from);
+    TBitmap mask = NewMonochromeBitmap();
+    mask.SetSize(sw, sh);
+    for (int y = 0; y < sh; ++y)
+      for (int x = 0; x < sw; ++x) mask.SetPixel(x, y, (x + y) % 3 == 0 ? White : Black);
+    TBitmap target, targetMask;
+    ConvertBitmap(source, withMask ? &mask : nullptr, target, &targetMask, to, tw, th, 80, fit, filter);
+    ASSERT_EQ(target.PixelFormat(), to);
+    ASSERT_EQ(target.Width(), tw);
+    ASSERT_EQ(target.Height(), th);
+    ASSERT_EQ(targetMask.PixelFormat(), pf1bit);
+    ASSERT_EQ(targetMask.Width(), tw);
+    ASSERT_EQ(targetMask.Height(), th);
+  }
 }
 
 }  // namespace
