@@ -10,6 +10,10 @@ namespace glyphmill {
 
 namespace {
 
+// Transparency modes of the conversion options.
+constexpr int ModeNone = 0, ModeFixedColor = 1, ModeLeftTop = 2, ModeLeftBottom = 3, ModeRightTop = 4,
+              ModeRightBottom = 5;
+
 constexpr TColor Black = 0x000000;
 constexpr TColor White = 0xFFFFFF;
 
@@ -124,12 +128,12 @@ TColor TransparencyColorForMode(const TBitmap& picture, int mode, TColor& color)
   const bool is32 = picture.PixelFormat() == pf32bit;
   int x = 0, y = 0;
   switch (mode) {
-    case tmNone: color = NoColor; return color;
-    case tmFixedColor: return color;
-    case tmLeftTop: break;
-    case tmLeftBottom: y = picture.Height() - 1; break;
-    case tmRightTop: x = picture.Width() - 1; break;
-    case tmRightBottom:
+    case ModeNone: color = NoColor; return color;
+    case ModeFixedColor: return color;
+    case ModeLeftTop: break;
+    case ModeLeftBottom: y = picture.Height() - 1; break;
+    case ModeRightTop: x = picture.Width() - 1; break;
+    case ModeRightBottom:
       x = picture.Width() - 1;
       y = picture.Height() - 1;
       break;

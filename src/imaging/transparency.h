@@ -11,17 +11,8 @@
 
 namespace glyphmill {
 
-// Transparency modes of the conversion options.
-enum TTransparencyMode : int {
-  tmNone = 0,
-  tmFixedColor = 1,
-  tmLeftTop = 2,
-  tmLeftBottom = 3,
-  tmRightTop = 4,
-  tmRightBottom = 5,
-};
-
-// The transparent colour of a picture for a mode: NoColor for mode 0, the given colour for mode 1,
+// The transparent colour of a picture for a transparency mode (0 none, 1 fixed colour, 2 left-top,
+// 3 left-bottom, 4 right-top, 5 right-bottom corner): NoColor for mode 0, the given colour for mode 1,
 // the colour of the mode's corner pixel for modes 2..5 (NoColor when the picture is 32-bit and that
 // corner has alpha 0, or when the picture is empty). Modes above 5 keep the colour, except on a
 // 32-bit picture, which gives NoColor. color receives the result, which is also returned.

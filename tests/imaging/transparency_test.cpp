@@ -12,6 +12,9 @@
 namespace glyphmill {
 namespace {
 
+// Transparency modes.
+constexpr int tmNone = 0, tmFixedColor = 1, tmLeftTop = 2, tmLeftBottom = 3, tmRightTop = 4, tmRightBottom = 5;
+
 constexpr TColor Magenta = RGBColor(255, 0, 255);
 constexpr TColor NearMagenta = RGBColor(254, 0, 255);
 
