@@ -131,12 +131,18 @@ TGifPicture DecodeGif(std::span<const uint8_t> bytes) {
     if (record != IMAGE_DESC_RECORD_TYPE) continue;
 
     if (DGifGetImageDesc(gif.get()) == GIF_ERROR) FailRead(gif->Error);
-    const GifImageDesc& desc = gif->Image;
+    GifImageDesc& desc = gif->Image;
     CheckPictureSize(desc.Width, desc.Height);
-    // A screen of size 0 takes the frame's extent, as viewers do.
-    const int width = gif->SWidth > 0 ? gif->SWidth : desc.Left + desc.Width;
-    const int height = gif->SHeight > 0 ? gif->SHeight : desc.Top + desc.Height;
-    CheckPictureSize(width, height);
+    // LZW codes are at least 3 bits and stand for at most 4096 pixels: a frame larger than its
+    // bytes could hold is refused before anything is allocated for it.
+    if (static_cast<uint64_t>(desc.Width) * static_cast<uint64_t>(desc.Height) >
+        static_cast<uint64_t>(bytes.size()) * 8 / 3 * 4096 + 4096)
+      throw EReadError("Invalid GIF image: the frame is larger than its data");
+    // Without a logical screen the frame is the picture.
+    if (gif->SWidth <= 0 || gif->SHeight <= 0) desc.Left = desc.Top = 0;
+    const int width = gif->SWidth > 0 && gif->SHeight > 0 ? gif->SWidth : desc.Width;
+    const int height = gif->SWidth > 0 && gif->SHeight > 0 ? gif->SHeight : desc.Height;
+    if (width <= 0 || height <= 0) throw EReadError("Invalid GIF image: empty picture");
 
     TGifPicture picture;
     picture.TransparentIndex = transparentIndex;

@@ -92,8 +92,6 @@ public:
     opj_dparameters_t parameters;
     opj_set_default_decoder_parameters(&parameters);
     if (!opj_setup_decoder(FCodec.get(), &parameters)) Fail("cannot set up the decoder");
-    // A codestream cut short decodes what it holds, as a truncated JPEG does.
-    opj_decoder_set_strict_mode(FCodec.get(), OPJ_FALSE);
 
     FStream.reset(opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE));
     if (!FStream) Fail("cannot create the stream");

@@ -23,9 +23,9 @@ bool HasJpeg2000Signature(std::span<const uint8_t> bytes);
 // Fails with EReadError "Invalid JPEG 2000 image: <reason>".
 TJpeg2000Info ReadJpeg2000Info(std::span<const uint8_t> bytes);
 
-// Decodes the picture. Fails with EReadError "Invalid JPEG 2000 image: <reason>" on malformed
-// data; a codestream cut short decodes what it holds. Refuses a picture above the pixel cap
-// before decoding. On failure the bitmap
+// Decodes the picture. Fails with EReadError "Invalid JPEG 2000 image: <reason>" on malformed or
+// truncated data (OpenJPEG's lenient mode would trust lengths the data cannot back); refuses a
+// picture above the pixel cap before decoding. On failure the bitmap
 // keeps its previous contents.
 void DecodeJpeg2000(std::span<const uint8_t> bytes, TBitmap& bitmap);
 
