@@ -113,6 +113,16 @@ TEST(SubIconTest, ShortDibIsInvalidAndEmptyImageIsZero) {
   colour.SetSize(4, 4);
   empty.RenderBitmaps(nullptr, &colour, nullptr, 0);
   EXPECT_TRUE(colour.Empty());
+
+  // Bytes that end after the header render as blank bitmaps of the declared size.
+  const TSubIcon cut(TIconEntry{}, DibBytes(8, 6, 1, 4));
+  TBitmap mask;
+  cut.RenderBitmaps(nullptr, &colour, &mask, RGBColor(0, 0, 128));
+  ASSERT_EQ(8, colour.Width());
+  ASSERT_EQ(6, colour.Height());
+  EXPECT_EQ(RGBColor(0, 0, 128), colour.GetPixel(7, 5));
+  EXPECT_EQ(8, mask.Width());
+  EXPECT_EQ(pf1bit, mask.PixelFormat());
 }
 
 TEST(SubIconTest, PngHeaderSizeAndDepth) {
