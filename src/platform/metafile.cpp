@@ -20,8 +20,6 @@ int PixelsAt96(double length, double unitsPerInch) {
 
 }  // namespace
 
-bool LooksLikeMetafile(std::span<const uint8_t> bytes) { return IsWmf(bytes) || IsEmf(bytes); }
-
 void TMetafile::LoadFromBytes(std::vector<uint8_t> bytes) {
   if (IsEmf(bytes)) {
     const TEmfHeader header = ReadEmfHeader(bytes);

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -37,8 +36,5 @@ private:
   int FWidth = 0;
   int FHeight = 0;
 };
-
-// True when the bytes start like a WMF (placeable or not) or an EMF.
-bool LooksLikeMetafile(std::span<const uint8_t> bytes);
 
 }  // namespace glyphmill

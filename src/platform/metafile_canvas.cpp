@@ -831,14 +831,6 @@ void TMetafileCanvas::SetPixel(double x, double y, TColor color) {
   cairo_fill(FCr);
 }
 
-void TMetafileCanvas::FillRectColor(TMfRect rect, TColor color) {
-  cairo_identity_matrix(FCr);
-  cairo_new_path(FCr);
-  AddRect(LogicalToOutput(), rect);
-  SetColor(color);
-  cairo_fill(FCr);
-}
-
 void TMetafileCanvas::GradientRect(TMfRect rect, TColor from, TColor to, bool vertical) {
   const TMfXForm m = LogicalToOutput();
   const TMfPoint a = m.Apply(rect.Left, rect.Top);

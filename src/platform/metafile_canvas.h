@@ -178,7 +178,6 @@ public:
 
   // Logical → output pixels for the current state.
   TMfXForm LogicalToOutput() const;
-  TMfXForm DeviceToOutput() const { return FDeviceToOutput; }
 
   // Drawing (inside a path bracket these only add to the path).
   void MoveTo(double x, double y);
@@ -200,7 +199,6 @@ public:
   void SetPixel(double x, double y, TColor color);
   // PatBlt-like fills of a logical rectangle.
   void PatBlt(TMfRect rect, uint32_t rop);
-  void FillRectColor(TMfRect rect, TColor color);
   // A linear blend from the left (or top when vertical) edge colour to the opposite edge's.
   void GradientRect(TMfRect rect, TColor from, TColor to, bool vertical);
 

@@ -162,10 +162,6 @@ bool EmbeddedRenderersEnabled() {
   return !off || !*off || std::string(off) == "0";
 }
 
-bool IsVectorExtension(const std::string& extension) {
-  return extension == "svg" || extension == "pdf" || extension == "ai";
-}
-
 bool RenderVectorEmbedded(const std::string& fileName, int width, int height, TBitmap& target) {
   if (!EmbeddedRenderersEnabled()) return false;
   const std::string extension = Extension(fileName);

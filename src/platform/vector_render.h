@@ -13,9 +13,6 @@ namespace glyphmill {
 // False when GLYPHMILL_NO_EMBEDDED_RENDERER turns the embedded renderers off.
 bool EmbeddedRenderersEnabled();
 
-// True when the extension (lower case, without the dot) names a drawing these renderers take.
-bool IsVectorExtension(const std::string& extension);
-
 // Renders fileName (by its extension: "svg", or "pdf" and "ai") into target as a 32-bit bitmap
 // with alpha (not premultiplied; fully transparent pixels are 0 in all four bytes). A width or
 // height of 0 takes the drawing's own size at 96 dots per inch for that side, keeping the
