@@ -21,10 +21,13 @@ std::string WithoutLead(const std::string& lowerArgument) {
   return lowerArgument;
 }
 
+// A depth left out of a size item: icons are wanted with alpha unless the item says otherwise.
+constexpr int32_t DefaultItemDepth = 32;
+
 struct TSizeItem {
   int32_t Width = 0;
   int32_t Height = 0;
-  int32_t Depth = 0;
+  int32_t Depth = DefaultItemDepth;
 };
 
 // A part that is missing or no valid decimal number stands for the source's own value (0).
@@ -34,6 +37,8 @@ TSizeItem ParseSizeItem(const std::string& item) {
   TSizeItem size;
   const size_t first = item.find('x');
   size.Width = SizePart(item.substr(0, first));
+  // A lone number is a square: "16" is 16 × 16.
+  size.Height = size.Width;
   if (first == std::string::npos) return size;
   const size_t second = item.find('x', first + 1);
   size.Height = SizePart(item.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1));

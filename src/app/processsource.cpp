@@ -3,9 +3,15 @@
 #include <algorithm>
 #include <array>
 
+#include "app/iconbuilder.h"
 #include "app/inkscape.h"
+#include "app/pictureformats.h"
 #include "app/pictureloaders.h"
+#include "icons/advancedicon.h"
+#include "imaging/bitmaptools.h"
 #include "imaging/filetype.h"
+#include "modules/iconlibrary.h"
+#include "platform/metafile.h"
 #include "platform/picture.h"
 #include "support/errors.h"
 
@@ -15,27 +21,67 @@ namespace {
 
 // Alpha below this is transparent in the mask of a PNG source.
 constexpr int PngAlphaThreshold = 80;
+// Images this wide or high are stored PNG-compressed when the run asks for it.
+constexpr int PackedImageSide = 256;
 
 [[noreturn]] void NoReader(const char* kind) {
   throw EGlyphmillError(Format("No reader for %s files in this build", kind));
 }
 
-// The picture in the working bitmap becomes an icon of every requested size and depth.
-TSourceOutput BuildPictureIcon(TSourceWork&, const TConversionOptions&, TRunFlags&) {
-  throw EGlyphmillError("No icon image builder in this build");
+// The standard order, and the PNG mark on large images when the run wants them compressed.
+void FinishIcon(TAdvancedIcon& icon, const TConversionOptions& options) {
+  if (icon.Images.Count() == 0) return;
+  icon.ArrangeStandardOrder();
+  if (!options.PngLargeImages) return;
+  for (const auto& image : icon.Images)
+    if (image->GetWidth() >= PackedImageSide || image->GetHeight() >= PackedImageSide) image->SetPacked(true);
 }
 
-// Content types whose reader yields an icon or a list of icons, by the name a missing one is
-// reported with.
-const char* IconContentKind(int code) {
-  switch (code) {
-    case ftIconOrCursor: return "icon and cursor";
-    case ftMacIcon: return "Mac icon";
-    case ftIconProject: return "icon project";
-    case ftAnimatedCursor: return "animated cursor";
-    case ftModule: return "program module";
-    default: return nullptr;
+// An icon of the run: built already, or rebuilt from its own images before it is written.
+class TIconOutput : public TOutputIcon {
+public:
+  explicit TIconOutput(std::unique_ptr<TAdvancedIcon> icon) : FIcon(std::move(icon)) {}
+
+  void Rebuild(const TConversionOptions& options, TRunFlags& flags) override {
+    TBitmapFix32 bitmap;
+    TBitmap mask = NewMonochromeBitmap();
+    RebuildIcon(*FIcon, bitmap, mask, options, flags);
+    FinishIcon(*FIcon, options);
   }
+  void SaveToFile(const std::string& fileName) const override { FIcon->SaveToFile(fileName); }
+
+private:
+  std::unique_ptr<TAdvancedIcon> FIcon;
+};
+
+// The finished icon, or nothing when no image was asked for.
+TSourceOutput FinishedIcon(std::unique_ptr<TAdvancedIcon> icon, const TConversionOptions& options) {
+  TSourceOutput output;
+  FinishIcon(*icon, options);
+  if (icon->Images.Count() > 0) output.Icon = std::make_unique<TIconOutput>(std::move(icon));
+  return output;
+}
+
+TSourceOutput BuildFromPicture(TPictureSource& picture, const TConversionOptions& options, TRunFlags& flags) {
+  auto icon = std::make_unique<TAdvancedIcon>();
+  BuildPictureIcon(picture, options, flags, *icon);
+  return FinishedIcon(std::move(icon), options);
+}
+
+TSourceOutput BuildFromIcon(std::unique_ptr<TAdvancedIcon> icon, TSourceWork& work,
+                            const TConversionOptions& options, TRunFlags& flags) {
+  if (icon->Images.Count() > 0) RebuildIcon(*icon, work.FBitmap, work.FMask, options, flags);
+  return FinishedIcon(std::move(icon), options);
+}
+
+// Every icon of the library, in order, with its name; the run builds each before writing it.
+TSourceOutput LibraryOutput(TIconList& icons) {
+  TSourceOutput output;
+  while (icons.Count() > 0) {
+    std::string name = icons.Name(0);
+    output.Library.push_back({std::move(name), std::make_unique<TIconOutput>(icons.Extract(0))});
+  }
+  return output;
 }
 
 // Extensions that name modules: a file with one of them that is no module yields nothing.
@@ -45,39 +91,57 @@ constexpr std::array<const char*, 6> ModuleExtensions{"exe", "dll", "cpl", "ovl"
 
 TSourceOutput ProcessSource(const std::string& sourceName, TSourceWork& work, const TConversionOptions& options,
                             TRunFlags& flags) {
+  RegisterPictureFormats();
+  TPictureSource picture{work.FBitmap, work.FMask, false, sourceName};
   const TFileType type = DetectFileType(sourceName);
   switch (type.Code) {
     case ftBmp:
       work.FBitmap.LoadFromFile(sourceName);
-      work.FMaskValid = false;
-      return BuildPictureIcon(work, options, flags);
+      return BuildFromPicture(picture, options, flags);
+    case ftIconOrCursor: {
+      auto icon = std::make_unique<TAdvancedIcon>();
+      icon->LoadFromFile(sourceName);
+      return BuildFromIcon(std::move(icon), work, options, flags);
+    }
     case ftJpeg:
-      work.FMaskValid = LoadJpegPicture(sourceName, work.FBitmap, work.FMask);
-      return BuildPictureIcon(work, options, flags);
+      picture.FMaskValid = LoadJpegPicture(sourceName, work.FBitmap, work.FMask);
+      return BuildFromPicture(picture, options, flags);
     case ftPng:
-      work.FMaskValid = LoadPngPicture(sourceName, work.FBitmap, work.FMask, PngAlphaThreshold);
-      return BuildPictureIcon(work, options, flags);
+      picture.FMaskValid = LoadPngPicture(sourceName, work.FBitmap, work.FMask, PngAlphaThreshold);
+      return BuildFromPicture(picture, options, flags);
     case ftGif:
-      work.FMaskValid = LoadGifPicture(sourceName, work.FBitmap, work.FMask);
-      return BuildPictureIcon(work, options, flags);
+      picture.FMaskValid = LoadGifPicture(sourceName, work.FBitmap, work.FMask);
+      return BuildFromPicture(picture, options, flags);
     case ftTiff:
-      work.FMaskValid = LoadTiffPicture(sourceName, work.FBitmap, work.FMask);
-      return BuildPictureIcon(work, options, flags);
+      picture.FMaskValid = LoadTiffPicture(sourceName, work.FBitmap, work.FMask);
+      return BuildFromPicture(picture, options, flags);
+    case ftModule: {
+      TIconLibrary library;
+      library.LoadFromFile(sourceName);
+      return LibraryOutput(library.Icons());
+    }
     case ftPsd: NoReader("PSD");
     case ftPcx: NoReader("PCX");
-    default:
-      if (const char* kind = IconContentKind(type.Code)) NoReader(kind);
+    case ftMacIcon: NoReader("Mac icon");
+    case ftIconProject: NoReader("icon project");
+    case ftAnimatedCursor: NoReader("animated cursor");
+    default: break;
   }
 
   const std::string extension = PictureExtension(sourceName);
   if (std::find(ModuleExtensions.begin(), ModuleExtensions.end(), extension) != ModuleExtensions.end()) return {};
   if (extension == "svg" || extension == "ai" || extension == "pdf") {
     LoadVectorFile(sourceName, work.FBitmap, 0, 0);
-    work.FMaskValid = false;
+    picture.FIsVector = true;
   } else {
-    work.FMaskValid = LoadAnyPicture(sourceName, work.FBitmap, work.FMask);
+    picture.FMaskValid = LoadAnyPicture(sourceName, work.FBitmap, work.FMask);
+    if (extension == "emf" || extension == "wmf") {
+      picture.FIsMetafile = true;
+      picture.FNaturalWidth = work.FBitmap.Width();
+      picture.FNaturalHeight = work.FBitmap.Height();
+    }
   }
-  return BuildPictureIcon(work, options, flags);
+  return BuildFromPicture(picture, options, flags);
 }
 
 }  // namespace glyphmill
