@@ -62,7 +62,8 @@ void TBitmapFix32::LoadFromStream(TStream& stream) {
     header.Height = LoadU16LE(fields + 2);
     header.Bits = LoadU16LE(fields + 6);
     bytesLeft = streamSize - start - 26;
-  } else if (header.HeaderSize >= 16 && header.HeaderSize <= static_cast<uint64_t>(streamSize - stream.Position()) + 4) {
+  } else if (header.HeaderSize >= 16 &&
+             header.HeaderSize <= static_cast<uint64_t>(streamSize - stream.Position()) + 4) {
     std::vector<uint8_t> fields(header.HeaderSize - 4);
     readable = ReadExactly(stream, fields.data(), static_cast<int64_t>(fields.size()));
     header.Width = static_cast<int32_t>(Field32(fields, 0));

@@ -78,7 +78,9 @@ TDibHeader ReadHeader(TByteReader& reader) {
   if (header.HeaderSize < 16 || !reader.Contains(reader.Offset(), header.HeaderSize - 4)) Invalid();
   const std::span<const uint8_t> fields = reader.Take(header.HeaderSize - 4);
   // Headers shorter than the full info header leave their missing fields 0.
-  auto field32 = [&](size_t offset) -> uint32_t { return offset + 4 <= fields.size() ? LoadU32LE(&fields[offset]) : 0; };
+  auto field32 = [&](size_t offset) -> uint32_t {
+    return offset + 4 <= fields.size() ? LoadU32LE(&fields[offset]) : 0;
+  };
   header.Width = static_cast<int32_t>(field32(0));
   header.Height = static_cast<int32_t>(field32(4));
   header.Bits = LoadU16LE(&fields[10]);
@@ -187,6 +189,18 @@ size_t DecodeRle(std::span<const uint8_t> data, int bits, int width, int height,
   return pos;
 }
 
+int StorageBitsOf(TPixelFormat format) {
+  switch (format) {
+    case pf1bit: return 1;
+    case pf4bit: return 4;
+    case pf8bit: return 8;
+    case pf15bit:
+    case pf16bit: return 16;
+    case pf32bit: return 32;
+    default: return 24;
+  }
+}
+
 TPixelFormat TargetFormat(const TDibHeader& header) {
   switch (header.Bits) {
     case 1: return pf1bit;
@@ -274,20 +288,19 @@ TDecoded DecodeBmp(std::span<const uint8_t> data) {
   } else if (entries > 0 && reader.Contains(reader.Offset(), entries * entrySize)) {
     reader.Skip(entries * entrySize);
   }
-  const size_t pixelStart = offsetUsable && header.PixelOffset >= tableStart ? header.PixelOffset : reader.Offset();
+  const size_t pixelStart = offsetUsable ? header.PixelOffset : reader.Offset();
   const size_t available = data.size() - std::min(pixelStart, data.size());
 
-  const int targetBits = result.Format == pf4bit ? 4 : result.Format == pf15bit || result.Format == pf16bit ? 16
-                         : result.Format == pf24bit                                      ? 24
-                         : result.Format == pf32bit                                      ? 32
-                                                                                         : header.Bits;
+  const int targetBits = StorageBitsOf(result.Format);
   if (header.Compression == BI_RLE8 || header.Compression == BI_RLE4) {
     CheckPictureSize(header.Width, height);
     result.Height = static_cast<int>(height);
-    result.Bits.assign(CheckedMul(static_cast<size_t>(RowBytes(result.Width, targetBits)), static_cast<size_t>(height)), 0);
+    const size_t rowBytes = static_cast<size_t>(RowBytes(result.Width, targetBits));
+    result.Bits.assign(CheckedMul(rowBytes, static_cast<size_t>(height)), 0);
     size_t length = available;
     if (header.ImageSize != 0) length = std::min<size_t>(length, header.ImageSize);
-    const size_t used = DecodeRle(data.subspan(pixelStart, length), header.Bits, result.Width, result.Height, result.Bits);
+    const std::span<const uint8_t> rle = data.subspan(pixelStart, length);
+    const size_t used = DecodeRle(rle, header.Bits, result.Width, result.Height, result.Bits);
     result.End = pixelStart + used;
     return result;
   }

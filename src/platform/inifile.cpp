@@ -257,7 +257,8 @@ void TIniFile::DeleteKey(const std::string& section, const std::string& key) {
   TSectionRange range = FindSection(text.Lines, section);
   if (!range.Found) return;
   bool changed = false;
-  for (size_t line = FindKey(text.Lines, range, key); line != std::string::npos; line = FindKey(text.Lines, range, key)) {
+  for (size_t line = FindKey(text.Lines, range, key); line != std::string::npos;
+       line = FindKey(text.Lines, range, key)) {
     text.Lines.erase(text.Lines.begin() + static_cast<std::ptrdiff_t>(line));
     --range.Last;
     changed = true;
