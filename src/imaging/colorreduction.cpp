@@ -116,34 +116,62 @@ private:
   std::array<int16_t, Slots> FIndexes{};
 };
 
-// Nearest palette entry by squared RGB distance, lowest index on ties, with a small cache
-// (pictures repeat their colours).
+// Nearest palette entry by squared RGB distance, lowest index on ties. The colour cube is cut into
+// boxes of 16³; the first search in a box keeps the entries that can be nearest for any colour in
+// it (those whose nearest possible distance does not exceed the smallest farthest distance of any
+// entry), in index order, so every later search there looks at a few entries only.
 class TNearestMatcher {
 public:
-  explicit TNearestMatcher(const TColorList& palette) : FPalette(palette) { FTags.fill(0xFFFFFFFF); }
+  explicit TNearestMatcher(const TColorList& palette) : FPalette(palette) { FBoxStart.fill(-1); }
   int Find(TColor color) {
     const int exact = FPalette.IndexOf(color);
     if (exact >= 0) return exact;
-    const uint32_t slot = (color * 0x9E3779B1u) >> 20;
-    if (FTags[slot] == color) return FAnswers[slot];
-    int best = 0, bestDistance = 1 << 30;
+    const int r = GetRValue(color), g = GetGValue(color), b = GetBValue(color);
+    const int box = ((r >> 4) << 8) | ((g >> 4) << 4) | (b >> 4);
+    if (FBoxStart[static_cast<size_t>(box)] < 0) FillBox(box);
     const auto& items = FPalette.Items();
-    for (size_t i = 0; i < items.size(); ++i) {
-      const int distance = Distance(color, items[i]);
+    const int start = FBoxStart[static_cast<size_t>(box)], end = start + FBoxCount[static_cast<size_t>(box)];
+    int best = 0, bestDistance = 1 << 30;
+    for (int k = start; k < end; ++k) {
+      const int i = FCandidates[static_cast<size_t>(k)];
+      const int distance = Distance(color, items[static_cast<size_t>(i)]);
       if (distance < bestDistance) {
         bestDistance = distance;
-        best = static_cast<int>(i);
+        best = i;
       }
     }
-    FTags[slot] = color;
-    FAnswers[slot] = static_cast<uint8_t>(best);
     return best;
   }
 
 private:
+  void FillBox(int box) {
+    const int lo[3] = {(box >> 8) << 4, ((box >> 4) & 15) << 4, (box & 15) << 4};
+    const auto& items = FPalette.Items();
+    std::vector<int> nearest(items.size());
+    int limit = 1 << 30;
+    for (size_t i = 0; i < items.size(); ++i) {
+      const int channels[3] = {GetRValue(items[i]), GetGValue(items[i]), GetBValue(items[i])};
+      int near = 0, far = 0;
+      for (int c = 0; c < 3; ++c) {
+        const int low = lo[c], high = lo[c] + 15, v = channels[c];
+        const int inside = v < low ? low - v : v > high ? v - high : 0;
+        const int outside = std::max(v - low, high - v);
+        near += inside * inside;
+        far += outside * outside;
+      }
+      nearest[i] = near;
+      limit = std::min(limit, far);
+    }
+    FBoxStart[static_cast<size_t>(box)] = static_cast<int>(FCandidates.size());
+    for (size_t i = 0; i < items.size(); ++i)
+      if (nearest[i] <= limit) FCandidates.push_back(static_cast<uint8_t>(i));
+    FBoxCount[static_cast<size_t>(box)] = static_cast<int>(FCandidates.size()) - FBoxStart[static_cast<size_t>(box)];
+  }
+
   const TColorList& FPalette;
-  std::array<TColor, 4096> FTags;
-  std::array<uint8_t, 4096> FAnswers{};
+  std::array<int, 4096> FBoxStart;
+  std::array<int, 4096> FBoxCount{};
+  std::vector<uint8_t> FCandidates;
 };
 
 // The pixels of a picture as colour values, row by row: 24- and 32-bit pictures are read in place,

@@ -134,6 +134,21 @@ TEST(ColorReduction, PhotographUsesTheHistogram) {
   std::set<TColor> distinct;
   for (int i = 0; i < 256; ++i) distinct.insert(Entry(target, i));
   EXPECT_EQ(distinct.size(), 256u);
+  // Every pixel takes the nearest entry, the lowest index among equals.
+  for (int y = 0; y < 160; ++y)
+    for (int x = 0; x < 160; ++x) {
+      const TColor p = picture.GetPixel(x, y);
+      int best = 0, bestDistance = 1 << 30;
+      for (int i = 0; i < 256; ++i) {
+        const TColor e = Entry(target, i);
+        const int dr = GetRValue(p) - GetRValue(e), dg = GetGValue(p) - GetGValue(e), db = GetBValue(p) - GetBValue(e);
+        if (dr * dr + dg * dg + db * db < bestDistance) {
+          bestDistance = dr * dr + dg * dg + db * db;
+          best = i;
+        }
+      }
+      ASSERT_EQ(target.GetIndex(x, y), best) << x << "," << y;
+    }
 }
 
 // Budget 2 forces the histogram; (21, 0, 0) lies as far from (10, 0, 0) as from (32, 0, 0) and
