@@ -201,10 +201,10 @@ std::vector<TRGBQuad> GreyPalette() {
 constexpr size_t MaxInflateRatio = 1100;
 
 // Encoder settings: icons with many large images are compressed on every run, so speed matters as
-// much as size. Level 6 with the Sub/Up/Paeth heuristic is close to the best size at a fraction of
-// the time of level 9 or of trying every filter.
+// much as size. Level 3 with the Sub/Up/Paeth heuristic measured about 3 times faster than level 6
+// on photographs for files a few per cent larger.
 constexpr int TrueColorFilters = PNG_FILTER_SUB | PNG_FILTER_UP | PNG_FILTER_PAETH;
-constexpr int ZlibLevel = 6;
+constexpr int ZlibLevel = 3;
 
 }  // namespace
 
