@@ -2,6 +2,7 @@
 
 #include "module_builder.h"
 #include "modules/iconlibrary.h"
+#include "modules/unitpefile.h"
 #include "platform/png_codec.h"
 #include "test_support.h"
 
@@ -260,6 +261,33 @@ TEST(ModuleProbe, CountsGroupsOfEachKindOfModule) {
     EXPECT_EQ(probe.HasIcons, c.HasIcons);
     EXPECT_EQ(probe.IconCount, c.Count);
     EXPECT_EQ(probe.Is64Bit, c.Is64Bit);
+  }
+}
+
+TEST(ModuleReaders, ModulesCutAtAnyLengthFailCleanly) {
+  const TBytes pe = PeWithResources({
+      {"14", "MAINICON", "1033", GroupResource({{16, 4, 0, 1}, {32, 8, 0, 2}})},
+      {"3", "1", "0", DibIconImage(16, 4)},
+      {"3", "2", "0", DibIconImage(32, 8)},
+  });
+  TBytes pe64 = pe;
+  test::PutU16(pe64, 0x58, 0x20B);
+  const TBytes ne = NeLibrary({"ONE", "TWO", "THREE"});
+  for (const TBytes* whole : std::initializer_list<const TBytes*>{&pe, &pe64, &ne}) {
+    for (size_t length = 0; length <= whole->size(); length += 5) {
+      const std::span<const uint8_t> cut(whole->data(), length);
+      SCOPED_TRACE(length);
+      ProbeModule(cut);
+      TPE64ResourceModule module;
+      try {
+        module.DecodeModule(cut);
+      } catch (const EGlyphmillError&) {
+      }
+      T16BitReader reader("cut", cut);
+      reader.ReadIcons();
+      TIconLibrary library;
+      library.ScanForIcons(cut);
+    }
   }
 }
 
