@@ -48,8 +48,8 @@ bool TColorManager::CanConvertSamples() const {
 void TColorManager::ConvertRow(std::span<const uint8_t> source, std::span<uint8_t> target, int count) const {
   if (count <= 0) return;
   if (FSourceBits == FTargetBits) {
-    const size_t bytes = (static_cast<size_t>(count) * FSourceBits + 7) / 8;
-    std::memcpy(target.data(), source.data(), std::min({bytes, source.size(), target.size()}));
+    const size_t bytes = std::min({(static_cast<size_t>(count) * FSourceBits + 7) / 8, source.size(), target.size()});
+    if (bytes > 0) std::memcpy(target.data(), source.data(), bytes);
     return;
   }
   // 2-bit indices (four to a byte, first in the high bits) become nibbles 0, 5, 10 and 15.

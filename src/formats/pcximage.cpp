@@ -134,14 +134,17 @@ void TPCXImage::LoadFromBytes(std::span<const uint8_t> bytes) {
   TPCXRLEDecoder decoder(data);
   size_t rawPosition = 0;
   for (int y = 0; y < height; ++y) {
-    std::fill(row.begin(), row.end(), 0);
+    size_t count = 0;
     if (FRunLength) {
-      decoder.Decode(row);
-    } else if (rawPosition < data.size()) {
-      const size_t count = std::min(row.size(), data.size() - rawPosition);
-      std::memcpy(row.data(), data.data() + rawPosition, count);
+      count = decoder.Decode(row);
+    } else {
+      count = std::min(row.size(), data.size() - rawPosition);
+      if (count > 0) std::memcpy(row.data(), data.data() + rawPosition, count);
       rawPosition += count;
     }
+    // Once the data is used up the remaining rows keep their 0s.
+    if (count == 0 && !row.empty()) break;
+    std::fill(row.begin() + static_cast<std::ptrdiff_t>(count), row.end(), 0);
     const std::span<const uint8_t> line(row);
     auto plane = [&](size_t p) { return line.subspan(p * bytesPerLine, bytesPerLine); };
     uint8_t* target = FBitmap.ScanLine(y);

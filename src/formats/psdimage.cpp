@@ -51,7 +51,7 @@ struct TCompositeRows {
       TPackbitsRLE::Decode(FRows[index], target);
     } else {
       const size_t count = std::min(target.size(), FRows[index].size());
-      std::memcpy(target.data(), FRows[index].data(), count);
+      if (count > 0) std::memcpy(target.data(), FRows[index].data(), count);
     }
   }
 };
@@ -125,7 +125,7 @@ std::vector<uint8_t> ReadLayerChannel(TByteReader& data, int64_t width, int64_t 
   } else {
     pixels.resize(size);
     const size_t count = std::min(size, data.Remaining());
-    std::memcpy(pixels.data(), data.Take(count).data(), count);
+    if (count > 0) std::memcpy(pixels.data(), data.Take(count).data(), count);
   }
   return pixels;
 }

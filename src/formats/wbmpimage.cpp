@@ -43,7 +43,7 @@ void TWapBitmap::LoadFromBytes(std::span<const uint8_t> bytes) {
   bitmap.SetPixelFormat(pf1bit);
   bitmap.SetPalette(StandardPalette2());
   bitmap.SetSize(static_cast<int>(width), static_cast<int>(height));
-  for (uint32_t y = 0; y < height; ++y)
+  for (uint32_t y = 0; y < height && rowBytes > 0; ++y)
     std::memcpy(bitmap.ScanLine(static_cast<int>(y)), pixels.data() + y * rowBytes, rowBytes);
   FBitmap = std::move(bitmap);
 }

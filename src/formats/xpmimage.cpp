@@ -54,15 +54,21 @@ std::string_view AsText(std::span<const uint8_t> bytes) {
 // Removes every "/* ... */" that starts before the first "{", then drops control characters but
 // turns tabs into spaces.
 std::string CleanText(std::string_view raw) {
-  std::string text(raw);
+  std::string text;
+  text.reserve(raw.size());
+  size_t position = 0;
+  size_t brace = raw.find('{');
   for (;;) {
-    const size_t brace = text.find('{');
-    const size_t open = text.find("/*");
-    if (open == std::string::npos || (brace != std::string::npos && open > brace)) break;
-    const size_t close = text.find("*/", open + 2);
-    if (close == std::string::npos) break;
-    text.erase(open, close + 2 - open);
+    const size_t open = raw.find("/*", position);
+    // A "{" inside a removed comment does not count.
+    if (brace != std::string_view::npos && brace < position) brace = raw.find('{', position);
+    if (open == std::string_view::npos || (brace != std::string_view::npos && brace < open)) break;
+    const size_t close = raw.find("*/", open + 2);
+    if (close == std::string_view::npos) break;
+    text.append(raw.substr(position, open - position));
+    position = close + 2;
   }
+  text.append(raw.substr(position));
   std::string result;
   result.reserve(text.size());
   for (const char c : text) {

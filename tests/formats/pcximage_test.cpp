@@ -241,6 +241,10 @@ TEST(PCXImage, ShortRowsAndShortDataStayInsideTheBuffers) {
   EXPECT_EQ(partial.Bitmap().GetIndex(3, 0), 6);
   EXPECT_EQ(partial.Bitmap().GetIndex(4, 0), 0);
   EXPECT_EQ(partial.Bitmap().GetIndex(7, 3), 0);
+
+  // Rows of no bytes at all give a picture of 0s.
+  cut.BytesPerLine = 0;
+  EXPECT_EQ(Load(Pcx(cut, {0xC3, 0x05, 0x06})).Bitmap().GetIndex(0, 0), 0);
 }
 
 TEST(PCXImage, CorpusFilesDecodeOrFailCleanly) {

@@ -59,6 +59,8 @@ TEST(WapBitmap, RefusesOtherTypesAndCutFiles) {
   EXPECT_EQ(Message({0, 0, 16, 2, 0xFF, 0xFF, 0xFF}), "Stream read error");
   EXPECT_EQ(Message({0, 0, 0x81}), "Stream read error");
   EXPECT_NE(Message({0, 0, 0x8F, 0xFF, 0x7F, 0x8F, 0xFF, 0x7F}), "");
+  // A width of 0 has no rows to copy.
+  EXPECT_EQ(Message({0, 0, 0, 5}), "");
 }
 
 TEST(WapBitmap, CorpusAndImageMagickFilesMatchImageMagick) {
