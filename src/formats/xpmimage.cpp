@@ -45,6 +45,9 @@ constexpr const char* ColorNameText =
     "turquoise40E0D0violetEE82EEvioletredD02090wheatF5DEB3whitesmokeF5F5F5yellowFFFF00"
     "yellowgreen9ACD32teal008080";
 
+// Numbers of the texts stop growing here: far beyond every limit they are checked against.
+constexpr int64_t NumberCap = 1'000'000'000'000;
+
 [[noreturn]] void InvalidData(int code) { throw EReadError(Format("Invalid XPM image data, err. %d", code)); }
 
 std::string_view AsText(std::span<const uint8_t> bytes) {
@@ -94,7 +97,7 @@ std::optional<std::string_view> NextQuoted(std::string_view text, size_t& positi
   return text.substr(open + 1, close - open - 1);
 }
 
-// Decimal numbers of a text in order, each saturated at INT64_MAX / 10.
+// Decimal numbers of a text in order, each saturated at NumberCap.
 std::vector<int64_t> Integers(std::string_view text, size_t wanted) {
   std::vector<int64_t> numbers;
   size_t i = 0;
@@ -105,7 +108,7 @@ std::vector<int64_t> Integers(std::string_view text, size_t wanted) {
     }
     int64_t value = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-      value = std::min<int64_t>(value * 10 + (text[i] - '0'), INT64_MAX / 10);
+      value = std::min<int64_t>(value * 10 + (text[i] - '0'), NumberCap);
     numbers.push_back(value);
   }
   return numbers;
@@ -160,7 +163,7 @@ TBitmap ReadXbm(std::span<const uint8_t> bytes) {
     while (at < text.size() && text[at] == ' ') ++at;
     int64_t value = 0;
     for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at)
-      value = std::min<int64_t>(value * 10 + (text[at] - '0'), INT64_MAX / 10);
+      value = std::min<int64_t>(value * 10 + (text[at] - '0'), NumberCap);
     return value;
   };
   const int64_t width = sizeAfter("_width ");

@@ -128,6 +128,7 @@ TEST(XPMImage, RefusesMissingAndOutOfRangeValues) {
       {"{\"1 1 0 1\"}", "Invalid XPM image data, err. 2"},
       {"{\"1 1 1 5\"}", "Invalid XPM image data, err. 2"},
       {"{\"16000 16000 1 1\"}", "Invalid XPM image data, err. 2"},
+      {"{\"99999999999999999999999999 1 1 1\"}", "Invalid XPM image data, err. 2"},
       {"P7 332\nno marker", "#END_OF_COMMENTS: not found"},
       {"P7 332\n#END_OF_COMMENTS:\n0 1 255\n", "Invalid XPM image data, err. 3"},
       {"P7 332\n#END_OF_COMMENTS:\n1 1 0\n", "Invalid XPM image data, err. 3"},
@@ -192,6 +193,7 @@ TEST(XBMImage, RefusesEmptyFilesBadSizesAndTooManyValues) {
   EXPECT_EQ(XbmMessage("static char x[] = {0x00};"), "Invalid XPM image data, err. 4");
   EXPECT_EQ(XbmMessage(Xbm(8, 1, "0x00, 0x01")), "Invalid XPM image data, err. 5");
   EXPECT_EQ(XbmMessage(Xbm(16000, 16000, "0x00")), "Invalid XPM image data, err. 4");
+  EXPECT_EQ(XbmMessage("#define t_width 99999999999999999999999\n#define t_height 1\n"), "Invalid XPM image data, err. 4");
 }
 
 TEST(XBMImage, TheMaskFileInvertsExactlyThePixelsUnderItsWhitePixels) {
