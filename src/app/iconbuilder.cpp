@@ -105,15 +105,11 @@ void BuildOneImage(const TWorkPicture& picture, int width, int height, int depth
     CopyRect32(*converted, *image, from, to.Left, to.Top);
     MaskFromAlpha(*image, scratchMask, AlphaThreshold);
   } else {
+    // The image takes the picture's palette before it is filled, so the copy keeps every index.
     if (depth == 8) image->Assign(*converted);
-    if (partial) {
-      if (depth != 8 && depth != 1) image->SetPixelFormat(format);
-      SizeAndFill(*image, width, height, RGBColor(0, 0, 0));
-    } else {
-      SetFormatAndSize(*image, width, height, format);
-    }
-    // The image keeps the palette the reduction chose for the picture.
+    SetFormatAndSize(*image, width, height, format);
     if (converted->PixelFormat() == format && depth != 1) image->SetPalette(converted->Palette());
+    if (partial) FillBitmap(*image, RGBColor(0, 0, 0));
     image->CopyRect(to, *converted, from);
     if (partial)
       SizeAndFill(scratchMask, width, height, RGBColor(255, 255, 255));
@@ -128,11 +124,12 @@ void BuildOneImage(const TWorkPicture& picture, int width, int height, int depth
 }
 
 // Every requested size of a picture divides 1024, so one reduction to 1024 loses nothing later.
+// A picture drawn again at every size (a vector drawing or a metafile) never gains from it.
 bool WantsLargeSourceReduction(const std::vector<TRequest>& requests, const TConversionOptions& options, int width,
-                               int height, int depth, bool isVector) {
+                               int height, int depth, bool redrawn) {
   if (options.FWidths.Count() <= 1) return false;
   if (options.FDepths.IndexOf(0) >= 0 && depth != 24 && depth != 32) return false;
-  if (isVector || (width <= 2048 && height <= 2048)) return false;
+  if (redrawn || (width <= 2048 && height <= 2048)) return false;
   for (const TRequest& request : requests) {
     const int w = request.Width == 0 ? std::min(width, MaxIconSide) : request.Width;
     const int h = request.Height == 0 ? std::min(height, MaxIconSide) : request.Height;
@@ -173,8 +170,9 @@ void RenderMetafileAt(const std::string& fileName, TBitmapFix32& bitmap, TBitmap
       PlaceImage(pictureWidth, pictureHeight, width, height, options.ShrinkToFit, options.ZoomToFit);
   int drawWidth = std::max(placement.FTarget.Width(), 1);
   int drawHeight = std::max(placement.FTarget.Height(), 1);
-  // A larger drawing only helps when the fitting will shrink it again; unshrunk it would be cropped.
-  if (options.Smooth && options.ShrinkToFit) {
+  // A larger drawing only helps when the fitting will shrink it again; unshrunk it would be cropped,
+  // and a picture placed unscaled would be scaled after all.
+  if (options.Smooth && options.ShrinkToFit && placement.FScale) {
     drawWidth *= SmoothFactor;
     drawHeight *= SmoothFactor;
   }
@@ -209,12 +207,14 @@ void BuildPictureIcon(TPictureSource& source, const TConversionOptions& options,
   }
 
   const std::vector<TRequest> requests = Requests(options);
-  if (WantsLargeSourceReduction(requests, options, width, height, depth, source.FIsVector)) {
+  if (WantsLargeSourceReduction(requests, options, width, height, depth, source.FIsVector || source.FIsMetafile)) {
     ReduceLargeSource(bitmap, hasMask ? &source.FMask : nullptr, width, height, depth, hasMask, options);
     hasMask = false;
   }
 
   bool renderingFailed = false;
+  // The size the vector drawing was last rendered at, as asked for (0 × 0: its own size).
+  int renderedWidth = 0, renderedHeight = 0;
   for (const TRequest& request : requests) {
     if (source.FIsMetafile) {
       width = source.FNaturalWidth;
@@ -222,12 +222,23 @@ void BuildPictureIcon(TPictureSource& source, const TConversionOptions& options,
     } else if (source.FIsVector && !renderingFailed) {
       const int wantedWidth = std::min(request.Width, MaxIconSide);
       const int wantedHeight = std::min(request.Height, MaxIconSide);
-      const bool sameSize = bitmap.Width() == wantedWidth && bitmap.Height() == wantedHeight;
-      if (!sameSize && !RenderVectorFile(source.FFileName, bitmap, wantedWidth, wantedHeight))
-        renderingFailed = true;
+      const bool drawn = (wantedWidth == renderedWidth && wantedHeight == renderedHeight) ||
+                         (bitmap.Width() == wantedWidth && bitmap.Height() == wantedHeight);
+      if (!drawn) {
+        if (RenderVectorFile(source.FFileName, bitmap, wantedWidth, wantedHeight)) {
+          renderedWidth = wantedWidth;
+          renderedHeight = wantedHeight;
+          // Every rendering loses its transparent colour, as the first one did; its transparency
+          // lives in alpha, so an earlier mask no longer applies.
+          ClearColor32(bitmap, colour);
+          hasMask = false;
+        } else {
+          renderingFailed = true;
+        }
+      }
       width = bitmap.Width();
       height = bitmap.Height();
-      depth = 32;
+      depth = BitsOfFormat(bitmap.PixelFormat());
     }
     const TRequest wanted = Resolve(request, width, height, depth, flags);
     if (icon.Images.FindExact(wanted.Width, wanted.Height, wanted.Depth) >= 0) continue;

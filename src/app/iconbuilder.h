@@ -38,9 +38,10 @@ void RebuildIcon(TAdvancedIcon& icon, TBitmapFix32& bitmap, TBitmap& mask, const
                  TRunFlags& flags);
 
 // Draws a metafile for one icon size: the placement of the picture's size (pictureWidth ×
-// pictureHeight, its natural size) in width × height decides the drawing's size (four times larger with smoothing, for the resampler to work with).
-// It is drawn over white into bitmap and over black into a scratch bitmap; what differs is
-// transparent in mask, as is the fixed transparent colour when the run has one.
+// pictureHeight, its natural size) in width × height decides the drawing's size, four times larger
+// with smoothing when the picture is shrunk to fit, for the resampler to work with. It is drawn
+// over white into bitmap and over black into a scratch bitmap; what differs is transparent in
+// mask, as is the transparent colour when there is one.
 void RenderMetafileAt(const std::string& fileName, TBitmapFix32& bitmap, TBitmap& mask, int pictureWidth,
                       int pictureHeight, int width, int height, const TConversionOptions& options,
                       TColor transparentColor);
