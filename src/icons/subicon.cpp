@@ -570,14 +570,6 @@ void TSubIcon::AssignTo(TSubIcon& target) const {
 
 // ---- PNG -----------------------------------------------------------------------------------
 
-namespace {
-
-// A PNG split into a colour bitmap and a mask (white = transparent) by the alpha threshold.
-struct TPngSplit {
-  TBitmap Colour;
-  TBitmap Mask;
-};
-
 TPngSplit SplitPng(const TPNGImage& png, int threshold) {
   TPngSplit split;
   const int width = png.Width(), height = png.Height();
@@ -644,6 +636,8 @@ TPngSplit SplitPng(const TPNGImage& png, int threshold) {
   }
   return split;
 }
+
+namespace {
 
 bool HasPartialAlpha(const TBitmap& bitmap) {
   if (bitmap.PixelFormat() != pf32bit) return false;

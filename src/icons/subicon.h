@@ -210,4 +210,15 @@ struct TPngHeaderInfo {
 };
 TPngHeaderInfo PngHeaderInfo(std::span<const uint8_t> bytes);
 
+class TPNGImage;
+
+// A decoded PNG split into a colour bitmap and a 1-bit mask (white = transparent): alpha below the
+// threshold is transparent; 32-bit pixels of alpha 0 become 0; palette PNGs with partial alpha
+// become 32-bit; grey with alpha stays 8-bit grey.
+struct TPngSplit {
+  TBitmap Colour;
+  TBitmap Mask;
+};
+TPngSplit SplitPng(const TPNGImage& png, int threshold);
+
 }  // namespace glyphmill
