@@ -162,8 +162,8 @@ void TIconProject::ReadProject(TStream& stream) {
       const uint32_t length = stream.ReadU32LE();
       stream.Seek(std::min<int64_t>(length, std::max<int64_t>(stream.Remaining(), 0)), TSeekOrigin::Current);
     }
-  } catch (const EStreamError&) {
-    // A short file keeps what was read before its end.
+  } catch (const EGlyphmillError&) {
+    // A short or damaged file keeps what was read before the fault.
   }
 }
 

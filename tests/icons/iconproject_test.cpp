@@ -43,13 +43,13 @@ Bytes ProjectBytes(uint8_t flag, bool hotSpot = false) {
   TMemoryStream stream;
   project.SaveToStream(stream);
   Bytes bytes = stream.Bytes();
-  if (!hotSpot) bytes[4] = flag;
+  bytes[4] = flag;
   return bytes;
 }
 
 TEST(TIconProject, FlagFourSplitsOneIconPerImage) {
   test::TTempDir dir;
-  test::WriteAll(dir / "name.icpr", ProjectBytes(SplitProjectFlag));
+  test::WriteAll(dir / "name.icpr", ProjectBytes(SplitProjectFlag, true));
   test::WriteAll(dir / "whole.icpr", ProjectBytes(0));
   TAdvancedIcon icon;
   std::vector<std::unique_ptr<TAdvancedIcon>> split;
@@ -90,7 +90,7 @@ TEST(TIconProject, PngImageBecomesPackedDib) {
 
 TEST(TIconProject, HotSpotFlagLayersAndExtensionBlock) {
   for (const bool hotSpot : {false, true}) {
-    const Bytes bytes = ProjectBytes(0, hotSpot);
+    const Bytes bytes = ProjectBytes(hotSpot ? 1 : 0, hotSpot);
     EXPECT_EQ(bytes[4], hotSpot ? 1 : 0);
     if (hotSpot) EXPECT_EQ(Bytes(bytes.end() - 8, bytes.end()), (Bytes{4, 0, 0, 0, 0, 0, 0, 0}));
     TIconProject project;
