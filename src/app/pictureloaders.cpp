@@ -243,7 +243,8 @@ bool LoadPngPicture(std::span<const uint8_t> bytes, TBitmapFix32& bitmap, TBitma
 bool LoadGifPicture(std::span<const uint8_t> bytes, TBitmapFix32& bitmap, TBitmap& mask) {
   TGifPicture decoded = DecodeGif(bytes);
   const int width = decoded.Bitmap.Width(), height = decoded.Bitmap.Height();
-  const TBitmapGraphic picture(decoded.Bitmap, decoded.Mask());
+  const TBitmapGraphic picture =
+      decoded.TransparentIndex >= 0 ? TBitmapGraphic(decoded.Bitmap, decoded.Mask()) : TBitmapGraphic(decoded.Bitmap);
   TBitmap overBlack;
   const TBitmap overWhite = RenderTwice(picture, overBlack);
   ResetMask(mask, width, height);

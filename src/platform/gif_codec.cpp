@@ -96,12 +96,9 @@ TBitmap TGifPicture::Mask() const {
   const TRGBQuad blackWhite[2] = {TRGBQuad{0, 0, 0, 0}, TRGBQuad{255, 255, 255, 0}};
   mask.SetPalette(blackWhite);
   mask.SetSize(width, height);
-  mask.FillRect(Rect(0, 0, width, height), RGBColor(0, 0, 0));
-  if (TransparentIndex < 0) return mask;
   for (int y = 0; y < height; ++y) {
     const uint8_t* row = Bitmap.ScanLine(y);
-    for (int x = 0; x < width; ++x)
-      if (row[x] == TransparentIndex) mask.SetIndex(x, y, 1);
+    for (int x = 0; x < width; ++x) mask.SetIndex(x, y, TransparentIndex >= 0 && row[x] == TransparentIndex ? 1 : 0);
   }
   return mask;
 }
