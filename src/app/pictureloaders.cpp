@@ -133,8 +133,13 @@ void RepairGifPalette(TBitmap& picture, const TBitmap& mask) {
   }
 }
 
-bool SameBits(const TBitmap& a, const TBitmap& b) {
-  return a.BitsSize() == b.BitsSize() && std::equal(a.Bits(), a.Bits() + a.BitsSize(), b.Bits());
+// Pixel for pixel, leaving out the row padding (which the black and white fills set differently).
+bool SamePixels(const TBitmap& a, const TBitmap& b) {
+  if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
+  const size_t rowBytes = static_cast<size_t>(a.Width()) * 3;
+  for (int y = 0; y < a.Height(); ++y)
+    if (!std::equal(a.ScanLine(y), a.ScanLine(y) + rowBytes, b.ScanLine(y))) return false;
+  return true;
 }
 
 // Draws the picture at its natural size over black into kept and over white into a second
@@ -248,7 +253,7 @@ bool LoadGifPicture(std::span<const uint8_t> bytes, TBitmapFix32& bitmap, TBitma
   TBitmap overBlack;
   const TBitmap overWhite = RenderTwice(picture, overBlack);
   ResetMask(mask, width, height);
-  const bool maskValid = !SameBits(overBlack, overWhite);
+  const bool maskValid = !SamePixels(overBlack, overWhite);
   if (maskValid) MaskFromTwoRenderings(overBlack, overWhite, mask);
 
   RepairGifPalette(decoded.Bitmap, mask);
