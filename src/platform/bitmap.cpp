@@ -297,18 +297,33 @@ void TBitmap::FillRect(TRect rect, TColor color) {
   const int right = std::min(rect.Right, FWidth), bottom = std::min(rect.Bottom, FHeight);
   if (left >= right || top >= bottom) return;
   const int bits = StorageBits();
+  // The first row is filled pixel by pixel; every further row copies its bytes (edge bytes of
+  // 1- and 4-bit rows are merged so that pixels outside the rectangle keep their values).
+  uint8_t* first = ScanLine(top);
   if (IsPaletteFormat(FFormat)) {
     const int index = NearestIndex(color);
-    for (int y = top; y < bottom; ++y)
-      for (int x = left; x < right; ++x) WriteIndex(ScanLine(y), x, bits, index);
-    return;
+    for (int x = left; x < right; ++x) WriteIndex(first, x, bits, index);
+  } else {
+    const int bytesPerPixel = bits / 8;
+    uint8_t pixel[4] = {};
+    WriteDirect(pixel, 0, FFormat, color);
+    for (int x = left; x < right; ++x) std::memcpy(first + x * bytesPerPixel, pixel, static_cast<size_t>(bytesPerPixel));
   }
-  const int bytesPerPixel = bits / 8;
-  uint8_t pixel[4] = {};
-  WriteDirect(pixel, 0, FFormat, color);
-  for (int y = top; y < bottom; ++y) {
+  const int64_t firstBit = static_cast<int64_t>(left) * bits, endBit = static_cast<int64_t>(right) * bits;
+  const size_t firstByte = static_cast<size_t>(firstBit / 8), endByte = static_cast<size_t>((endBit + 7) / 8);
+  const uint8_t headMask = static_cast<uint8_t>(0xFF >> (firstBit % 8));
+  const uint8_t tailMask = static_cast<uint8_t>(endBit % 8 == 0 ? 0xFF : 0xFF << (8 - endBit % 8));
+  for (int y = top + 1; y < bottom; ++y) {
     uint8_t* row = ScanLine(y);
-    for (int x = left; x < right; ++x) std::memcpy(row + x * bytesPerPixel, pixel, static_cast<size_t>(bytesPerPixel));
+    if (endByte - firstByte == 1) {
+      const uint8_t mask = headMask & tailMask;
+      row[firstByte] = static_cast<uint8_t>((row[firstByte] & ~mask) | (first[firstByte] & mask));
+      continue;
+    }
+    row[firstByte] = static_cast<uint8_t>((row[firstByte] & ~headMask) | (first[firstByte] & headMask));
+    const size_t last = endByte - 1;
+    row[last] = static_cast<uint8_t>((row[last] & ~tailMask) | (first[last] & tailMask));
+    if (last > firstByte + 1) std::memcpy(row + firstByte + 1, first + firstByte + 1, last - firstByte - 1);
   }
 }
 
@@ -320,10 +335,55 @@ void TBitmap::StretchDraw(TRect target, const TBitmap& source) {
   CopyRect(target, source, Rect(0, 0, source.Width(), source.Height()));
 }
 
+bool TBitmap::CopyUnscaledDirect(TRect target, const TBitmap& source, TRect sourceRect) {
+  const bool bytes24or32 = (FFormat == pf24bit || FFormat == pf32bit || FFormat == pfDevice) &&
+                           (source.FFormat == pf24bit || source.FFormat == pf32bit || source.FFormat == pfDevice);
+  const bool sameByteFormat = FFormat == source.FFormat && !IsPaletteFormat(FFormat);
+  if (!bytes24or32 && !sameByteFormat) return false;
+  // Clip the rectangle pair to both bitmaps.
+  int dx = target.Left, dy = target.Top, sx = sourceRect.Left, sy = sourceRect.Top;
+  int width = target.Width(), height = target.Height();
+  const auto clip = [&](int& t, int& s, int& length, int targetLimit, int sourceLimit) {
+    const int shift = std::max({0, -t, -s});
+    t += shift;
+    s += shift;
+    length -= shift;
+    length = std::min({length, targetLimit - t, sourceLimit - s});
+  };
+  clip(dx, sx, width, FWidth, source.FWidth);
+  clip(dy, sy, height, FHeight, source.FHeight);
+  if (width <= 0 || height <= 0) return true;
+  const int targetStep = StorageBits() / 8, sourceStep = source.StorageBits() / 8;
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* from = source.ScanLine(sy + y) + static_cast<size_t>(sx) * sourceStep;
+    uint8_t* to = ScanLine(dy + y) + static_cast<size_t>(dx) * targetStep;
+    if (targetStep == sourceStep) {
+      std::memcpy(to, from, static_cast<size_t>(width) * targetStep);
+    } else if (targetStep == 4) {
+      // Canvas copies into 32 bits leave alpha 0, as GDI does.
+      for (int x = 0; x < width; ++x, from += 3, to += 4) {
+        to[0] = from[0];
+        to[1] = from[1];
+        to[2] = from[2];
+        to[3] = 0;
+      }
+    } else {
+      for (int x = 0; x < width; ++x, from += 4, to += 3) {
+        to[0] = from[0];
+        to[1] = from[1];
+        to[2] = from[2];
+      }
+    }
+  }
+  return true;
+}
+
 void TBitmap::CopyRect(TRect target, const TBitmap& source, TRect sourceRect) {
   const int targetWidth = target.Width(), targetHeight = target.Height();
   const int sourceWidth = sourceRect.Width(), sourceHeight = sourceRect.Height();
   if (targetWidth <= 0 || targetHeight <= 0 || sourceWidth <= 0 || sourceHeight <= 0 || Empty() || source.Empty())
+    return;
+  if (targetWidth == sourceWidth && targetHeight == sourceHeight && CopyUnscaledDirect(target, source, sourceRect))
     return;
   const bool sameFormat = source.FFormat == FFormat && !IsPaletteFormat(FFormat);
   const bool samePalette = IsPaletteFormat(FFormat) && source.FFormat == FFormat && source.FPalette == FPalette;

@@ -145,6 +145,9 @@ public:
 
 private:
   void ConvertPixels(TPixelFormat format);
+  // CopyRect without scaling between 24- and 32-bit layouts or equal direct formats; false when
+  // the formats need the general path.
+  bool CopyUnscaledDirect(TRect target, const TBitmap& source, TRect sourceRect);
 
   int FWidth = 0;
   int FHeight = 0;
