@@ -3,6 +3,10 @@
 #include <memory>
 #include <mutex>
 
+#include "formats/pcximage.h"
+#include "formats/psdimage.h"
+#include "formats/wbmpimage.h"
+#include "formats/xpmimage.h"
 #include "icons/advancedicon.h"
 #include "platform/metafile.h"
 #include "platform/picture.h"
@@ -67,6 +71,12 @@ void RegisterPictureFormats() {
     RegisterPictureFormat("cur", LoadIconGraphic);
     RegisterPictureFormat("wmf", LoadMetafileGraphic);
     RegisterPictureFormat("emf", LoadMetafileGraphic);
+    RegisterPictureFormat("psd", LoadPsdGraphic);
+    RegisterPictureFormat("pdd", LoadPsdGraphic);
+    RegisterPictureFormat("pcx", LoadPcxGraphic);
+    RegisterPictureFormat("wbmp", LoadWbmpGraphic);
+    RegisterPictureFormat("xpm", LoadXpmGraphic);
+    RegisterPictureFormat("xbm", LoadXbmGraphic);
   });
 }
 

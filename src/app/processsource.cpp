@@ -7,9 +7,14 @@
 #include "app/inkscape.h"
 #include "app/pictureformats.h"
 #include "app/pictureloaders.h"
+#include "formats/pcximage.h"
+#include "formats/psdimage.h"
+#include "formats/wbmpimage.h"
+#include "formats/xpmimage.h"
 #include "icons/advancedicon.h"
 #include "imaging/bitmaptools.h"
 #include "imaging/filetype.h"
+#include "imaging/transparency.h"
 #include "modules/iconlibrary.h"
 #include "platform/metafile.h"
 #include "platform/picture.h"
@@ -19,13 +24,26 @@ namespace glyphmill {
 
 namespace {
 
-// Alpha below this is transparent in the mask of a PNG source.
+// Alpha below this is transparent in the mask of a PNG or XPM source.
 constexpr int PngAlphaThreshold = 80;
+constexpr int AlphaMaskThreshold = PngAlphaThreshold;
 // Images this wide or high are stored PNG-compressed when the run asks for it.
 constexpr int PackedImageSide = 256;
 
 [[noreturn]] void NoReader(const char* kind) {
   throw EGlyphmillError(Format("No reader for %s files in this build", kind));
+}
+
+// A monochrome picture arrives as a black-and-white bitmap, any other as it is.
+void TakePicture(const TBitmap& picture, TBitmapFix32& bitmap) {
+  if (picture.PixelFormat() == pf1bit) MakeMonochrome(&bitmap);
+  bitmap.Assign(picture);
+}
+
+void LoadPcxPicture(const std::string& fileName, TBitmapFix32& bitmap) {
+  TPCXImage pcx;
+  pcx.LoadFromFile(fileName);
+  TakePicture(pcx.Bitmap(), bitmap);
 }
 
 // The standard order, and the PNG mark on large images when the run wants them compressed.
@@ -120,8 +138,15 @@ TSourceOutput ProcessSource(const std::string& sourceName, TSourceWork& work, co
       library.LoadFromFile(sourceName);
       return LibraryOutput(library.Icons());
     }
-    case ftPsd: NoReader("PSD");
-    case ftPcx: NoReader("PCX");
+    case ftPsd: {
+      TPSDImage psd;
+      psd.LoadFromFile(sourceName);
+      work.FBitmap.Assign(psd.Bitmap());
+      return BuildFromPicture(picture, options, flags);
+    }
+    case ftPcx:
+      LoadPcxPicture(sourceName, work.FBitmap);
+      return BuildFromPicture(picture, options, flags);
     case ftMacIcon: NoReader("Mac icon");
     case ftIconProject: NoReader("icon project");
     case ftAnimatedCursor: NoReader("animated cursor");
@@ -130,7 +155,25 @@ TSourceOutput ProcessSource(const std::string& sourceName, TSourceWork& work, co
 
   const std::string extension = PictureExtension(sourceName);
   if (std::find(ModuleExtensions.begin(), ModuleExtensions.end(), extension) != ModuleExtensions.end()) return {};
-  if (extension == "svg" || extension == "ai" || extension == "pdf") {
+  if (extension == "xpm") {
+    TXPMImage xpm;
+    xpm.LoadFromFile(sourceName);
+    To24BitWithMask(xpm.Bitmap(), work.FBitmap, &work.FMask, false, AlphaMaskThreshold);
+    picture.FMaskValid = true;
+  } else if (extension == "xbm") {
+    TXBMImage xbm;
+    xbm.LoadFromFile(sourceName);
+    TakePicture(xbm.Bitmap(), work.FBitmap);
+    if (xbm.Mask())
+      work.FMask.Assign(*xbm.Mask());
+    else
+      SizeAndFill(work.FMask, work.FBitmap.Width(), work.FBitmap.Height(), RGBColor(0, 0, 0));
+    picture.FMaskValid = true;
+  } else if (extension == "wbmp") {
+    TWapBitmap wbmp;
+    wbmp.LoadFromFile(sourceName);
+    TakePicture(wbmp.Bitmap(), work.FBitmap);
+  } else if (extension == "svg" || extension == "ai" || extension == "pdf") {
     LoadVectorFile(sourceName, work.FBitmap, 0, 0);
     picture.FIsVector = true;
   } else {
