@@ -348,6 +348,25 @@ TEST_F(TConversionTest, IconImagesOfTheRequestedSizesAndDepthsAreTakenOverByteFo
   }
 }
 
+TEST_F(TConversionTest, PngIconImagesAreTakenOverInEveryVisiblePixel) {
+  // Expanded when read and packed again when written: the bytes change, the visible pixels do not.
+  const fs::path source = test::CorpusDir() / "ico/pillow_pillow.ico";
+  if (!fs::exists(source) || test::RunCommand("/usr/bin/python3 -c 'import PIL' 2>/dev/null") != 0)
+    GTEST_SKIP() << "no corpus or no Pillow";
+  const TResult result = Run(Quote(source.string()) + " -sz=256x256x32 -d=out");
+  ASSERT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(Describe(ReadIco(Work("out/pillow_pillow.ico"))), "png256");
+  std::ofstream(FTemp / "compare.py")
+      << "import sys\nfrom PIL import Image\na, b = (Image.open(p).convert('RGBA') for p in sys.argv[1:3])\n"
+         "print(a.size, b.size, sum(1 for x, y in zip(a.getdata(), b.getdata()) if x[3] and x != y))\n";
+  std::string differing;
+  EXPECT_EQ(test::RunCommand("/usr/bin/python3 " + Quote((FTemp / "compare.py").string()) + " " +
+                                 Quote(source.string()) + " " + Quote(Work("out/pillow_pillow.ico").string()),
+                             &differing),
+            0);
+  EXPECT_EQ(differing, "(256, 256) (256, 256) 0\n");
+}
+
 // The corpus rows of SOURCES.md marked "robustness": malformed on purpose.
 std::set<std::string> RobustnessFiles(const fs::path& corpus) {
   std::set<std::string> names;
