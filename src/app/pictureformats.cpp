@@ -8,6 +8,8 @@
 #include "formats/wbmpimage.h"
 #include "formats/xpmimage.h"
 #include "icons/advancedicon.h"
+#include "icons/aniimage.h"
+#include "icons/iconproject.h"
 #include "platform/metafile.h"
 #include "platform/picture.h"
 #include "support/errors.h"
@@ -77,6 +79,8 @@ void RegisterPictureFormats() {
     RegisterPictureFormat("wbmp", LoadWbmpGraphic);
     RegisterPictureFormat("xpm", LoadXpmGraphic);
     RegisterPictureFormat("xbm", LoadXbmGraphic);
+    RegisterPictureFormat("ani", LoadAniGraphic);
+    RegisterPictureFormat("icpr", LoadIconProjectGraphic);
   });
 }
 

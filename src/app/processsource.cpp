@@ -12,6 +12,10 @@
 #include "formats/wbmpimage.h"
 #include "formats/xpmimage.h"
 #include "icons/advancedicon.h"
+#include "icons/animatedcursor.h"
+#include "icons/aniimage.h"
+#include "icons/iconproject.h"
+#include "icons/macicons.h"
 #include "imaging/bitmaptools.h"
 #include "imaging/filetype.h"
 #include "imaging/transparency.h"
@@ -29,10 +33,6 @@ constexpr int PngAlphaThreshold = 80;
 constexpr int AlphaMaskThreshold = PngAlphaThreshold;
 // Images this wide or high are stored PNG-compressed when the run asks for it.
 constexpr int PackedImageSide = 256;
-
-[[noreturn]] void NoReader(const char* kind) {
-  throw EGlyphmillError(Format("No reader for %s files in this build", kind));
-}
 
 // A monochrome picture arrives as a black-and-white bitmap, any other as it is.
 void TakePicture(const TBitmap& picture, TBitmapFix32& bitmap) {
@@ -102,6 +102,13 @@ TSourceOutput LibraryOutput(TIconList& icons) {
   return output;
 }
 
+// Icons without names, one per frame or per image, written by the run as name0.ico, name1.ico ...
+TSourceOutput UnnamedLibraryOutput(std::vector<std::unique_ptr<TAdvancedIcon>>& icons) {
+  TSourceOutput output;
+  for (auto& icon : icons) output.Library.push_back({std::string(), std::make_unique<TIconOutput>(std::move(icon))});
+  return output;
+}
+
 // Extensions that name modules: a file with one of them that is no module yields nothing.
 constexpr std::array<const char*, 6> ModuleExtensions{"exe", "dll", "cpl", "ovl", "acl", "icl"};
 
@@ -147,9 +154,23 @@ TSourceOutput ProcessSource(const std::string& sourceName, TSourceWork& work, co
     case ftPcx:
       LoadPcxPicture(sourceName, work.FBitmap);
       return BuildFromPicture(picture, options, flags);
-    case ftMacIcon: NoReader("Mac icon");
-    case ftIconProject: NoReader("icon project");
-    case ftAnimatedCursor: NoReader("animated cursor");
+    case ftMacIcon: {
+      auto icon = std::make_unique<TAdvancedIcon>();
+      LoadMacIconFile(sourceName, *icon);
+      return BuildFromIcon(std::move(icon), work, options, flags);
+    }
+    case ftIconProject: {
+      auto icon = std::make_unique<TAdvancedIcon>();
+      std::vector<std::unique_ptr<TAdvancedIcon>> split;
+      if (LoadIconProjectSource(sourceName, *icon, split)) return UnnamedLibraryOutput(split);
+      return BuildFromIcon(std::move(icon), work, options, flags);
+    }
+    case ftAnimatedCursor: {
+      TAdvancedIcon unused;
+      std::vector<std::unique_ptr<TAdvancedIcon>> frames;
+      LoadFromRiffFile(unused, sourceName, 0, &frames);
+      return UnnamedLibraryOutput(frames);
+    }
     default: break;
   }
 
