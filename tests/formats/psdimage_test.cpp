@@ -252,7 +252,7 @@ TEST(PSDImage, RefusesBadSignaturesDepthsAndCutFiles) {
       Load(cut);
       ADD_FAILURE() << "a cut at " << length << " loaded";
     } catch (const EGlyphmillError& e) {
-      if (length >= 26) EXPECT_STREQ(e.what(), "Stream read error") << length;
+      if (length >= 26) { EXPECT_STREQ(e.what(), "Stream read error") << length; }
     }
   }
 }
@@ -279,7 +279,7 @@ TEST(PSDImage, CorpusFilesDecodeOrFailCleanly) {
       continue;
     }
     EXPECT_FALSE(image.Bitmap().Empty()) << name;
-    if (name == "pillow_rgba.psd") EXPECT_EQ(image.Bitmap().PixelFormat(), pf32bit);
+    if (name == "pillow_rgba.psd") { EXPECT_EQ(image.Bitmap().PixelFormat(), pf32bit); }
   }
 }
 

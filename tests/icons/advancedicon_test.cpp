@@ -52,8 +52,8 @@ std::vector<uint8_t> Bytes(std::span<const uint8_t> span) { return {span.begin()
 
 struct TRawEntry {
   std::vector<uint8_t> Image;
-  std::optional<uint32_t> Offset;  // default: where the image is placed
-  std::optional<uint32_t> Length;  // default: the image length
+  std::optional<uint32_t> Offset{};  // default: where the image is placed
+  std::optional<uint32_t> Length{};  // default: the image length
   uint16_t Planes = 1, BitCount = 0;
 };
 
@@ -197,8 +197,9 @@ TEST(AdvancedIconTest, PackedImagesAreCompressedOnlyInTheFile) {
   image.RenderBitmaps(nullptr, &after, nullptr, 0);
   for (int y = 0; y < 256; ++y)
     for (int x = 0; x < 256; ++x)
-      if (before.ScanLine(y)[4 * x + 3] != 0)
+      if (before.ScanLine(y)[4 * x + 3] != 0) {
         ASSERT_EQ(0, std::memcmp(before.ScanLine(y) + 4 * x, after.ScanLine(y) + 4 * x, 4)) << x << "," << y;
+      }
   TMemoryStream again;
   read.SaveToStream(again);
   EXPECT_EQ(0x89, again.Bytes()[LoadU32LE(&again.Bytes()[18])]);

@@ -294,8 +294,9 @@ TEST(SubIconTest, PngBytesAreExpandedAndPackedAgain) {
     ASSERT_EQ(pf32bit, colour.PixelFormat());
     for (int y = 0; y < 30; ++y)
       for (int x = 0; x < 40; ++x)
-        if (source.ScanLine(y)[4 * x + 3] != 0)
+        if (source.ScanLine(y)[4 * x + 3] != 0) {
           ASSERT_EQ(0, std::memcmp(source.ScanLine(y) + 4 * x, colour.ScanLine(y) + 4 * x, 4)) << x << "," << y;
+        }
   };
   checkPixels(image);
 
@@ -345,7 +346,7 @@ TEST(SubIconTest, PackKeepsEveryDepthsVisiblePixels) {
     for (int y = 0; y < 9; ++y)
       for (int x = 0; x < 12; ++x) {
         ASSERT_EQ(maskA.GetPixel(x, y), maskB.GetPixel(x, y)) << x << "," << y;
-        if (maskA.GetPixel(x, y) == 0) ASSERT_EQ(a.GetPixel(x, y), b.GetPixel(x, y)) << x << "," << y;
+        if (maskA.GetPixel(x, y) == 0) { ASSERT_EQ(a.GetPixel(x, y), b.GetPixel(x, y)) << x << "," << y; }
       }
   }
 }

@@ -60,7 +60,7 @@ TEST(BitmapTools, CreateFilledBitmap) {
     EXPECT_EQ(bitmap.PixelFormat(), c.Format);
     ASSERT_EQ(bitmap.Width(), 11);
     ASSERT_EQ(bitmap.Height(), 3);
-    if (c.Format == pf1bit) EXPECT_EQ(bitmap.Palette(), BlackWhite);
+    if (c.Format == pf1bit) { EXPECT_EQ(bitmap.Palette(), BlackWhite); }
     for (int y = 0; y < 3; ++y)
       for (int x = 0; x < 11; ++x) ASSERT_EQ(bitmap.GetPixel(x, y), c.Expected) << x << "," << y;
   }

@@ -95,7 +95,7 @@ TEST(ColorReduction, NearColoursUseTheSevenBitList) {
   // Every exact colour in the palette is mapped to itself.
   for (int y = 0; y < 10; ++y)
     for (int x = 0; x < 30; ++x)
-      if (seen.count(picture.GetPixel(x, y))) ASSERT_EQ(target.GetPixel(x, y), picture.GetPixel(x, y));
+      if (seen.count(picture.GetPixel(x, y))) { ASSERT_EQ(target.GetPixel(x, y), picture.GetPixel(x, y)); }
 }
 
 // A photograph-like picture overflows every list: the popularity of the coarse grid comes first.
@@ -207,7 +207,7 @@ TEST(ColorReduction, SameSizeConversionToEveryDepth) {
     ASSERT_EQ(target.Width(), 3);
     ASSERT_EQ(mask.PixelFormat(), pf1bit);
     EXPECT_EQ(target.GetPixel(0, 0), c.FOpaque);
-    if (c.FFormat == pf4bit) EXPECT_TRUE(std::equal(target.Palette().begin(), target.Palette().end(), StandardPalette16().begin()));
+    if (c.FFormat == pf4bit) { EXPECT_TRUE(std::equal(target.Palette().begin(), target.Palette().end(), StandardPalette16().begin())); }
     if (c.FFormat == pf32bit) {
       EXPECT_EQ(GetPixel32(target, 1, 0), transparent);  // 32 bits keep the alpha; the mask copies none
       EXPECT_EQ(mask.GetPixel(1, 0), Black);

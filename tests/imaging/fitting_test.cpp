@@ -191,8 +191,8 @@ TEST(ConvertBitmap, FittingLeavesTransparentBands) {
         for (int y = 0; y < 16; ++y) {
           const bool opaque = y >= c.firstRow && y < c.endRow;
           EXPECT_EQ(mask.GetPixel(7, y), opaque ? Black : White) << "row " << y;
-          if (format == pf32bit && !opaque) EXPECT_EQ(Pixel32(target, 7, y), 0u) << "row " << y;
-          if (format != pf32bit && !opaque) EXPECT_EQ(target.GetPixel(7, y), Black) << "row " << y;
+          if (format == pf32bit && !opaque) { EXPECT_EQ(Pixel32(target, 7, y), 0u) << "row " << y; }
+          if (format != pf32bit && !opaque) { EXPECT_EQ(target.GetPixel(7, y), Black) << "row " << y; }
         }
       }
     }

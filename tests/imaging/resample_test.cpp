@@ -196,7 +196,7 @@ TEST(ResampleBitmap, TransparentPixelsLendNoColour) {
     for (int y = 0; y < 4; ++y) {
       for (int x = 0; x < 16; ++x) {
         const uint32_t pixel = Pixel(target, x, y);
-        if (Alpha(pixel) != 0) EXPECT_EQ(pixel & 0x00FFFFFF, 0x0000FFu) << "filter " << filter << " at " << x;
+        if (Alpha(pixel) != 0) { EXPECT_EQ(pixel & 0x00FFFFFF, 0x0000FFu) << "filter " << filter << " at " << x; }
       }
       // Far from the blue half the result is empty, colour included.
       EXPECT_EQ(Pixel(target, 0, y), 0u);
@@ -277,7 +277,7 @@ TEST(EdgeBandAlphas, BandsAndWhenThereAreNone) {
     const auto result = EdgeBandAlphas(bitmap);
     ASSERT_EQ(result.has_value(), c.present) << c.width << "x" << c.height;
     // A band thicker than the picture is high stops at the picture.
-    if (result) EXPECT_EQ(*result, (TEdgeBandAlphas{0x7F, 0x7F, 0x7F, 0x7F}));
+    if (result) { EXPECT_EQ(*result, (TEdgeBandAlphas{0x7F, 0x7F, 0x7F, 0x7F})); }
   }
 }
 

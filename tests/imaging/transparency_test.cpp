@@ -89,7 +89,7 @@ TEST(Transparency, CuttingOutMatchesExactly) {
     for (int x = 0; x < 5; ++x) {
       const bool cut = (x == 0 && y == 0) || (x == 3 && y == 1);
       EXPECT_EQ(MaskWhite(mask, x, y), cut) << x << "," << y;
-      if (cut) EXPECT_EQ(picture.GetPixel(x, y), 0u);
+      if (cut) { EXPECT_EQ(picture.GetPixel(x, y), 0u); }
     }
   EXPECT_EQ(picture.GetPixel(1, 0), NearMagenta);
 
@@ -312,7 +312,7 @@ TEST(Transparency, Composition) {
     ComposeOverColor(picture, target, background);
     EXPECT_EQ(target.GetPixel(0, 0), RGBColor(0x11, 0x22, 0x33));
     EXPECT_EQ(target.GetPixel(1, 0), RGBColor(0x80 * 0xFF / 255, 0, 200 - 0x80 * 200 / 255));
-    if (format == pf32bit) EXPECT_EQ(target.ScanLine(0)[7], 255);
+    if (format == pf32bit) { EXPECT_EQ(target.ScanLine(0)[7], 255); }
   }
   // Over a 32-bit target: BlendPixel pixel by pixel, over the area both cover.
   TBitmap target = Bitmap32(3, 2, 0xFF0000C8);
