@@ -92,7 +92,9 @@ TEST(TIconProject, HotSpotFlagLayersAndExtensionBlock) {
   for (const bool hotSpot : {false, true}) {
     const Bytes bytes = ProjectBytes(hotSpot ? 1 : 0, hotSpot);
     EXPECT_EQ(bytes[4], hotSpot ? 1 : 0);
-    if (hotSpot) EXPECT_EQ(Bytes(bytes.end() - 8, bytes.end()), (Bytes{4, 0, 0, 0, 0, 0, 0, 0}));
+    if (hotSpot) {
+      EXPECT_EQ(Bytes(bytes.end() - 8, bytes.end()), (Bytes{4, 0, 0, 0, 0, 0, 0, 0}));
+    }
     TIconProject project;
     TMemoryStream stream(bytes);
     project.LoadFromStream(stream);

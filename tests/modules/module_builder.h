@@ -45,8 +45,8 @@ struct TPeResource {
   std::string Name;
   std::string Language = "1033";
   TBytes Data;
-  std::optional<uint32_t> DataAddress;
-  std::optional<uint32_t> DeclaredSize;
+  std::optional<uint32_t> DataAddress{};
+  std::optional<uint32_t> DeclaredSize{};
 };
 
 // The resource section's bytes for a section at sectionAddress; the tree starts at directoryOffset.

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <regex>
+#include <sstream>
 
 #include "module_builder.h"
 #include "modules/dcrreader.h"
@@ -28,14 +28,25 @@ struct TWresResource {
   TBytes Bytes;
 };
 
+// The value of "--key=" in a wrestool listing line, without its quotes; empty when absent.
+std::string ListingValue(const std::string& line, const std::string& key) {
+  const size_t start = line.find("--" + key + "=");
+  if (start == std::string::npos) return {};
+  size_t begin = start + key.size() + 3;
+  if (begin < line.size() && line[begin] == '\'') ++begin;
+  const size_t end = line.find_first_of("' ", begin);
+  return line.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+}
+
 // Every resource wrestool lists, in its order, with the bytes it extracts.
 std::vector<TWresResource> WrestoolResources(const std::filesystem::path& module) {
   std::string listing;
   test::RunCommand(std::string(Wrestool) + " -l " + Quoted(module.string()) + " 2>/dev/null", &listing);
-  const std::regex line(R"(--type=(\d+) --name='?([^' ]+)'?(?: --language=(\d+))?)");
   std::vector<TWresResource> resources;
-  for (auto it = std::sregex_iterator(listing.begin(), listing.end(), line); it != std::sregex_iterator(); ++it) {
-    TWresResource resource{(*it)[1], (*it)[2], (*it)[3], {}};
+  std::istringstream lines(listing);
+  for (std::string line; std::getline(lines, line);) {
+    if (ListingValue(line, "type").empty()) continue;
+    TWresResource resource{ListingValue(line, "type"), ListingValue(line, "name"), ListingValue(line, "language"), {}};
     std::string bytes;
     std::string command = std::string(Wrestool) + " -x --raw --type=" + resource.Type + " --name=" +
                           Quoted(resource.Name) + " " + Quoted(module.string());
