@@ -56,18 +56,6 @@ int PngDepth(int bitDepth, int colorType) {
   return (bitDepth + 256 * colorType) & 0xFFFF;
 }
 
-TPixelFormat FormatOfDepth(int depth) {
-  switch (depth) {
-    case 1: return pf1bit;
-    case 4: return pf4bit;
-    case 8: return pf8bit;
-    case 15: return pf15bit;
-    case 16: return pf16bit;
-    case 24: return pf24bit;
-    case 32: return pf32bit;
-    default: return pfDevice;
-  }
-}
 
 // A 14-byte BITMAPFILEHEADER followed by body: a BMP stream a bitmap can load.
 TMemoryStream BmpStream(uint32_t fileSize, uint32_t offBits, std::span<const uint8_t> body) {
@@ -456,7 +444,7 @@ void LoadColourBits(TBitmap& bitmap, std::span<const uint8_t> halved, uint32_t b
       layout.HeaderSize + 14 <= 0xFFFFFFFFLL &&
       LoadBitmap(bitmap, BmpStream(static_cast<uint32_t>(fileSize), static_cast<uint32_t>(layout.HeaderSize + 14),
                                    halved.first(static_cast<size_t>(bodySize))));
-  if (!loaded) BlankBitmap(bitmap, layout, FormatOfDepth(layout.Depth), background);
+  if (!loaded) BlankBitmap(bitmap, layout, FormatOfBits(layout.Depth), background);
 }
 
 // The AND bits as a 1-bit BMP stream with the palette black, white.
@@ -546,7 +534,7 @@ void TSubIcon::RenderBitmaps(TBitmap* picture, TBitmap* colour, TBitmap* mask, T
 // ---- assignment ----------------------------------------------------------------------------
 
 void TSubIcon::AssignTo(TBitmap& target) const {
-  const TPixelFormat format = FormatOfDepth(GetBitsPerPixel());
+  const TPixelFormat format = FormatOfBits(GetBitsPerPixel());
   if (format != pfDevice && format != pf15bit) {
     if (format == pf1bit)
       MakeMonochrome(&target);

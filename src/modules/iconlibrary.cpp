@@ -383,7 +383,7 @@ bool T16BitReader::ReadIcons() {
   }
   const bool namesUsable = names.size() == FGroupEntries.size();
   for (size_t i = 0; i < FGroupEntries.size(); ++i) {
-    const std::string name = namesUsable ? names[i] : Format("%s %0.3d", FBaseName.c_str(), static_cast<int>(i + 1));
+    const std::string name = namesUsable ? names[i] : Format("%s %.3d", FBaseName.c_str(), static_cast<int>(i + 1));
     FIcons.AddIcon(name, ReadGroup(FGroupEntries[i]));
   }
   return true;

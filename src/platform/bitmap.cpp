@@ -13,9 +13,7 @@ int RowBytes(int width, int bits) {
   return static_cast<int>(((static_cast<int64_t>(width) * bits + 31) & ~int64_t{31}) / 8);
 }
 
-namespace {
-
-int BitsOf(TPixelFormat format) {
+int StorageBitsOfFormat(TPixelFormat format) {
   switch (format) {
     case pf1bit: return 1;
     case pf4bit: return 4;
@@ -26,6 +24,8 @@ int BitsOf(TPixelFormat format) {
     default: return 24;
   }
 }
+
+namespace {
 
 int PaletteSizeOf(TPixelFormat format) {
   switch (format) {
@@ -194,7 +194,7 @@ std::vector<TRGBQuad> DefaultPalette(TPixelFormat format) {
   }
 }
 
-int TBitmap::StorageBits() const { return BitsOf(FFormat); }
+int TBitmap::StorageBits() const { return StorageBitsOfFormat(FFormat); }
 
 int TBitmap::PaletteCapacity() const { return PaletteSizeOf(FFormat); }
 
@@ -257,7 +257,7 @@ void TBitmap::ConvertPixels(TPixelFormat format) {
   converted.FBrushColor = FBrushColor;
   converted.FWidth = FWidth;
   converted.FHeight = FHeight;
-  converted.FBits.assign(static_cast<size_t>(RowBytes(FWidth, BitsOf(format))) * static_cast<size_t>(FHeight), 0);
+  converted.FBits.assign(static_cast<size_t>(RowBytes(FWidth, StorageBitsOfFormat(format))) * static_cast<size_t>(FHeight), 0);
   if (!Empty()) converted.Draw(0, 0, *this);
   *this = std::move(converted);
 }

@@ -62,6 +62,9 @@ struct TRect {
 };
 inline constexpr TRect Rect(int left, int top, int right, int bottom) { return TRect{left, top, right, bottom}; }
 
+// Bits per pixel of a format's memory layout (24 for pfDevice, 16 for both 15- and 16-bit).
+int StorageBitsOfFormat(TPixelFormat format);
+
 // ((width × bits + 31) and not 31) / 8: the byte length of one DIB row.
 int RowBytes(int width, int bits);
 

@@ -189,17 +189,6 @@ size_t DecodeRle(std::span<const uint8_t> data, int bits, int width, int height,
   return pos;
 }
 
-int StorageBitsOf(TPixelFormat format) {
-  switch (format) {
-    case pf1bit: return 1;
-    case pf4bit: return 4;
-    case pf8bit: return 8;
-    case pf15bit:
-    case pf16bit: return 16;
-    case pf32bit: return 32;
-    default: return 24;
-  }
-}
 
 TPixelFormat TargetFormat(const TDibHeader& header) {
   switch (header.Bits) {
@@ -291,7 +280,7 @@ TDecoded DecodeBmp(std::span<const uint8_t> data) {
   const size_t pixelStart = offsetUsable ? header.PixelOffset : reader.Offset();
   const size_t available = data.size() - std::min(pixelStart, data.size());
 
-  const int targetBits = StorageBitsOf(result.Format);
+  const int targetBits = StorageBitsOfFormat(result.Format);
   if (header.Compression == BI_RLE8 || header.Compression == BI_RLE4) {
     CheckPictureSize(header.Width, height);
     result.Height = static_cast<int>(height);
