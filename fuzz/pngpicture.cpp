@@ -9,8 +9,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Large but legal pictures (IHDR width and height) only cost the fuzzer memory.
-  if (size >= 24 && static_cast<uint64_t>(glyphmill::LoadU32BE(data + 16)) * glyphmill::LoadU32BE(data + 20) >
-                        4 * 1024 * 1024)
+  if (size >= 24 &&
+      static_cast<uint64_t>(glyphmill::LoadU32BE(data + 16)) * glyphmill::LoadU32BE(data + 20) > 4 * 1024 * 1024)
     return 0;
   try {
     glyphmill::TBitmapFix32 bitmap;

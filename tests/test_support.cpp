@@ -2,12 +2,12 @@
 
 #include <unistd.h>
 
+#include <sys/wait.h>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
-#include <sys/wait.h>
 
 namespace glyphmill::test {
 

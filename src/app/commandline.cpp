@@ -82,7 +82,7 @@ void ApplyTransparency(const std::string& value, TConversionOptions& options) {
 // The switches in the order they are tested, after the valued options.
 struct TSwitch {
   const char* Name;
-  bool TConversionOptions::* Field;
+  bool TConversionOptions::*Field;
 };
 constexpr TSwitch Switches[] = {
     {"o", &TConversionOptions::Overwrite},    {"zf", &TConversionOptions::ZoomToFit},

@@ -74,8 +74,8 @@ void BuildOneImage(const TWorkPicture& picture, int width, int height, int depth
   const bool placed = !placement.FScale;
   const bool partial = placed && placement.FTarget != Rect(0, 0, width, height);
 
-  std::unique_ptr<TBitmap> image = depth == 1 ? std::make_unique<TBitmap>(NewMonochromeBitmap())
-                                              : std::make_unique<TBitmapFix32>();
+  std::unique_ptr<TBitmap> image =
+      depth == 1 ? std::make_unique<TBitmap>(NewMonochromeBitmap()) : std::make_unique<TBitmapFix32>();
   if (!placed) {
     ConvertBitmap(picture.Bitmap, picture.Mask, *image, &scratchMask, format, width, height, AlphaThreshold, true,
                   filter);
@@ -89,8 +89,8 @@ void BuildOneImage(const TWorkPicture& picture, int width, int height, int depth
   TBitmapFix32 depthChanged;
   TBitmap depthChangedMask = NewMonochromeBitmap();
   if (depth != picture.Depth) {
-    ConvertBitmap(picture.Bitmap, picture.Mask, depthChanged, &depthChangedMask, format, picture.Width,
-                  picture.Height, AlphaThreshold, false, NoFilter);
+    ConvertBitmap(picture.Bitmap, picture.Mask, depthChanged, &depthChangedMask, format, picture.Width, picture.Height,
+                  AlphaThreshold, false, NoFilter);
     converted = &depthChanged;
     convertedMask = &depthChangedMask;
   }
@@ -138,8 +138,8 @@ bool WantsLargeSourceReduction(const std::vector<TRequest>& requests, const TCon
   return true;
 }
 
-void ReduceLargeSource(TBitmapFix32& bitmap, const TBitmap* mask, int& width, int& height, int& depth,
-                       bool hasMask, const TConversionOptions& options) {
+void ReduceLargeSource(TBitmapFix32& bitmap, const TBitmap* mask, int& width, int& height, int& depth, bool hasMask,
+                       const TConversionOptions& options) {
   const TRect fitted = FitRect(Rect(0, 0, MaxIconSide, MaxIconSide), width, height);
   const int filter = ChooseFilter(options.Smooth, width, height, MaxIconSide, MaxIconSide);
   const TPixelFormat format = depth > 24 || hasMask ? pf32bit : pf24bit;
@@ -255,8 +255,8 @@ void BuildPictureIcon(TPictureSource& source, const TConversionOptions& options,
       icon.Images.AddFromBitmap(bitmap, mask, depth == 32 ? AlphaThreshold : 0);
       continue;
     }
-    BuildOneImage({bitmap, width, height, depth, mask}, wanted.Width, wanted.Height, wanted.Depth, options,
-                  scratchMask, icon);
+    BuildOneImage({bitmap, width, height, depth, mask}, wanted.Width, wanted.Height, wanted.Depth, options, scratchMask,
+                  icon);
   }
 }
 

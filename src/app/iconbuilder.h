@@ -28,8 +28,7 @@ struct TPictureSource {
 };
 
 // Makes every requested size and depth from the picture into icon (empty on entry).
-void BuildPictureIcon(TPictureSource& source, const TConversionOptions& options, TRunFlags& flags,
-                      TAdvancedIcon& icon);
+void BuildPictureIcon(TPictureSource& source, const TConversionOptions& options, TRunFlags& flags, TAdvancedIcon& icon);
 
 // Replaces the images of an icon by the requested sizes and depths: images that already match are
 // taken over unchanged, the others are built from the best-matching image. bitmap and mask are the

@@ -46,8 +46,8 @@ void ConvertPalettePng(const TPNGImage& png, TBitmapFix32& bitmap, TBitmap& mask
   std::vector<uint8_t> alphas(256, 255);
   std::copy(png.PaletteAlpha().begin(), png.PaletteAlpha().end(), alphas.begin());
 
-  const bool partial = std::any_of(png.PaletteAlpha().begin(), png.PaletteAlpha().end(),
-                                   [](uint8_t a) { return a > 0 && a < 255; });
+  const bool partial =
+      std::any_of(png.PaletteAlpha().begin(), png.PaletteAlpha().end(), [](uint8_t a) { return a > 0 && a < 255; });
   if (partial) {
     TBitmap full;
     full.SetPixelFormat(pf32bit);
@@ -268,8 +268,7 @@ bool LoadTiffPicture(std::span<const uint8_t> bytes, TBitmapFix32& bitmap, [[may
   return false;
 }
 
-bool LoadAnyPicture(std::span<const uint8_t> bytes, const std::string& extension, TBitmapFix32& bitmap,
-                    TBitmap& mask) {
+bool LoadAnyPicture(std::span<const uint8_t> bytes, const std::string& extension, TBitmapFix32& bitmap, TBitmap& mask) {
   return TakeWithTwoRenderings(*LoadPicture(bytes, extension), bitmap, mask);
 }
 

@@ -35,8 +35,7 @@ bool LoadTiffPicture(const std::string& fileName, TBitmapFix32& bitmap, TBitmap&
 // Through the generic picture object by extension (its errors, "Unknown picture file extension
 // (.%s)" among them, propagate). The picture drawn over black is kept in 24 bits; what differs
 // from its drawing over white is transparent. Always returns true.
-bool LoadAnyPicture(std::span<const uint8_t> bytes, const std::string& extension, TBitmapFix32& bitmap,
-                    TBitmap& mask);
+bool LoadAnyPicture(std::span<const uint8_t> bytes, const std::string& extension, TBitmapFix32& bitmap, TBitmap& mask);
 bool LoadAnyPicture(const std::string& fileName, TBitmapFix32& bitmap, TBitmap& mask);
 
 }  // namespace glyphmill

@@ -12,8 +12,8 @@
 #include "formats/wbmpimage.h"
 #include "formats/xpmimage.h"
 #include "icons/advancedicon.h"
-#include "icons/animatedcursor.h"
 #include "icons/aniimage.h"
+#include "icons/animatedcursor.h"
 #include "icons/iconproject.h"
 #include "icons/macicons.h"
 #include "imaging/bitmaptools.h"
@@ -86,8 +86,8 @@ TSourceOutput BuildFromPicture(TPictureSource& picture, const TConversionOptions
   return FinishedIcon(std::move(icon), options);
 }
 
-TSourceOutput BuildFromIcon(std::unique_ptr<TAdvancedIcon> icon, TSourceWork& work,
-                            const TConversionOptions& options, TRunFlags& flags) {
+TSourceOutput BuildFromIcon(std::unique_ptr<TAdvancedIcon> icon, TSourceWork& work, const TConversionOptions& options,
+                            TRunFlags& flags) {
   if (icon->Images.Count() > 0) RebuildIcon(*icon, work.FBitmap, work.FMask, options, flags);
   return FinishedIcon(std::move(icon), options);
 }
@@ -120,9 +120,7 @@ TSourceOutput ProcessSource(const std::string& sourceName, TSourceWork& work, co
   TPictureSource picture{work.FBitmap, work.FMask, false, sourceName};
   const TFileType type = DetectFileType(sourceName);
   switch (type.Code) {
-    case ftBmp:
-      work.FBitmap.LoadFromFile(sourceName);
-      return BuildFromPicture(picture, options, flags);
+    case ftBmp: work.FBitmap.LoadFromFile(sourceName); return BuildFromPicture(picture, options, flags);
     case ftIconOrCursor: {
       auto icon = std::make_unique<TAdvancedIcon>();
       icon->LoadFromFile(sourceName);
@@ -151,9 +149,7 @@ TSourceOutput ProcessSource(const std::string& sourceName, TSourceWork& work, co
       work.FBitmap.Assign(psd.Bitmap());
       return BuildFromPicture(picture, options, flags);
     }
-    case ftPcx:
-      LoadPcxPicture(sourceName, work.FBitmap);
-      return BuildFromPicture(picture, options, flags);
+    case ftPcx: LoadPcxPicture(sourceName, work.FBitmap); return BuildFromPicture(picture, options, flags);
     case ftMacIcon: {
       auto icon = std::make_unique<TAdvancedIcon>();
       LoadMacIconFile(sourceName, *icon);

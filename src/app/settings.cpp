@@ -19,7 +19,7 @@ constexpr std::array<const char*, 6> ModeWords{"None", "Color", "LeftTop", "Left
 // The size and depth boxes in the order they are stored.
 struct TBoxKey {
   const char* Key;
-  bool TDestinationSettings::* Field;
+  bool TDestinationSettings::*Field;
 };
 constexpr std::array<TBoxKey, 13> BoxKeys{{
     {"SZAsIs", &TDestinationSettings::FSizeAsIs},

@@ -8,7 +8,8 @@ namespace glyphmill {
 namespace {
 
 int CheckedBits(int bits) {
-  if (bits < 1 || bits > 16) throw EColorConversionError("Color depth is invalid. Bits per sample must be 1, 2, 4, 8 or 16");
+  if (bits < 1 || bits > 16)
+    throw EColorConversionError("Color depth is invalid. Bits per sample must be 1, 2, 4, 8 or 16");
   return bits;
 }
 
@@ -58,8 +59,10 @@ void TColorManager::ConvertRow(std::span<const uint8_t> source, std::span<uint8_
     const size_t at = x / 4;
     const int index = at < source.size() ? (source[at] >> (6 - 2 * (x % 4))) & 3 : 0;
     uint8_t& out = target[x / 2];
-    if (x % 2 == 0) out = static_cast<uint8_t>((out & 0x0F) | (index * 5) << 4);
-    else out = static_cast<uint8_t>((out & 0xF0) | index * 5);
+    if (x % 2 == 0)
+      out = static_cast<uint8_t>((out & 0x0F) | (index * 5) << 4);
+    else
+      out = static_cast<uint8_t>((out & 0xF0) | index * 5);
   }
 }
 

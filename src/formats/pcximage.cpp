@@ -120,11 +120,16 @@ void TPCXImage::LoadFromBytes(std::span<const uint8_t> bytes) {
 
   FBitmap.SetPixelFormat(format);
   if (format != pf24bit && format != pf32bit) {
-    if (version == 3 && format != pf1bit) FBitmap.SetPalette(StandardPalette16());
-    else if (format == pf1bit) FBitmap.SetPalette(GreyPalette(2));
-    else if (format == pf4bit) FBitmap.SetPalette(paletteInfo != 2 ? TriplePalette(header.subspan(16, 48)) : GreyPalette(16));
-    else if (!paletteBlock.empty()) FBitmap.SetPalette(TriplePalette(paletteBlock));
-    else if (paletteInfo == 2) FBitmap.SetPalette(GreyPalette(256));
+    if (version == 3 && format != pf1bit)
+      FBitmap.SetPalette(StandardPalette16());
+    else if (format == pf1bit)
+      FBitmap.SetPalette(GreyPalette(2));
+    else if (format == pf4bit)
+      FBitmap.SetPalette(paletteInfo != 2 ? TriplePalette(header.subspan(16, 48)) : GreyPalette(16));
+    else if (!paletteBlock.empty())
+      FBitmap.SetPalette(TriplePalette(paletteBlock));
+    else if (paletteInfo == 2)
+      FBitmap.SetPalette(GreyPalette(256));
   }
   FBitmap.SetSize(width, height);
   std::memset(FBitmap.Bits(), 0, FBitmap.BitsSize());
@@ -151,10 +156,11 @@ void TPCXImage::LoadFromBytes(std::span<const uint8_t> bytes) {
     if (fourPlanes) {
       for (int x = 0; x < width; ++x) {
         int index = 0;
-        for (size_t p = 0; p < 4; ++p)
-          index |= ((SampleAt(plane(p), x / 8) >> (7 - x % 8)) & 1) << p;
-        if (x % 2 == 0) target[x / 2] = static_cast<uint8_t>(index << 4);
-        else target[x / 2] |= static_cast<uint8_t>(index);
+        for (size_t p = 0; p < 4; ++p) index |= ((SampleAt(plane(p), x / 8) >> (7 - x % 8)) & 1) << p;
+        if (x % 2 == 0)
+          target[x / 2] = static_cast<uint8_t>(index << 4);
+        else
+          target[x / 2] |= static_cast<uint8_t>(index);
       }
     } else if (rgbPlanes || rgbaPlanes) {
       const size_t pixelBytes = rgbaPlanes ? 4 : 3;

@@ -58,8 +58,7 @@ struct TCompositeRows {
 
 // Reads the compression, the row counts and the rows of the first `used` channels, refusing data
 // that cannot fill them before anything of their size is allocated.
-TCompositeRows ReadCompositeRows(TByteReader& reader, size_t channels, size_t used, size_t height,
-                                 size_t rowBytes) {
+TCompositeRows ReadCompositeRows(TByteReader& reader, size_t channels, size_t used, size_t height, size_t rowBytes) {
   TCompositeRows result;
   result.FPackBits = reader.U16BE() == 1;
   const size_t rowCount = CheckedMul(height, used);
@@ -215,10 +214,14 @@ void TPSDImage::ReadComposite(TByteReader& reader) {
   const size_t channels = FHeader.FChannels;
 
   TPixelFormat format = pfDevice;
-  if (mode == psdBitmap) format = pf1bit;
-  else if (IsSingleChannelMode(mode)) format = pf8bit;
-  else if (mode == psdRGB && channels >= 4) format = pf32bit;
-  else if (IsPlaneMode(mode)) format = pf24bit;
+  if (mode == psdBitmap)
+    format = pf1bit;
+  else if (IsSingleChannelMode(mode))
+    format = pf8bit;
+  else if (mode == psdRGB && channels >= 4)
+    format = pf32bit;
+  else if (IsPlaneMode(mode))
+    format = pf24bit;
 
   const bool empty = width == 0 || height == 0;
   if (!empty && channels == 0) InvalidFormat();

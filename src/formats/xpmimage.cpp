@@ -34,7 +34,8 @@ constexpr const char* ColorNameText =
     "lightgreen90EE90lightgreyD3D3D3lightpinkFFB6C1lightsalmonFFA07Alightseagreen20B2AAlightskyblue87CEFA"
     "lightslateblue8470FFlightslategray778899lightslategrey778899lightsteelblueB0C4DElightyellowFFFFE0limegreen32CD32"
     "linenFAF0E6magentaFF00FFmaroonB03060mediumaquamarine66CDAAmediumblue0000CDmediumorchidBA55D3"
-    "mediumpurple9370DBmediumseagreen3CB371mediumslateblue7B68EEmediumspringgreen00FA9Amediumturquoise48D1CCmediumvioletredC71585"
+    "mediumpurple9370DBmediumseagreen3CB371mediumslateblue7B68EEmediumspringgreen00FA9Amediumturquoise48D1CCmediumviole"
+    "tredC71585"
     "midnightblue191970mintcreamF5FFFAmistyroseFFE4E1moccasinFFE4B5navajowhiteFFDEADnavy000080"
     "navyblue000080oldlaceFDF5E6olivedrab6B8E23orangeFFA500orangeredFF4500orchidDA70D6"
     "palegoldenrodEEE8AApalegreen98FB98paleturquoiseAFEEEEpalevioletredDB7093papayawhipFFEFD5peachpuffFFDAB9"
@@ -75,8 +76,10 @@ std::string CleanText(std::string_view raw) {
   std::string result;
   result.reserve(text.size());
   for (const char c : text) {
-    if (c == '\t') result += ' ';
-    else if (static_cast<unsigned char>(c) >= 32) result += c;
+    if (c == '\t')
+      result += ' ';
+    else if (static_cast<unsigned char>(c) >= 32)
+      result += c;
   }
   return result;
 }
@@ -129,8 +132,8 @@ uint64_t HexValue(std::string_view digits) {
 }
 
 uint32_t Opaque(TColor color) {
-  return 0xFF000000u | (static_cast<uint32_t>(GetRValue(color)) << 16) | (static_cast<uint32_t>(GetGValue(color)) << 8) |
-         GetBValue(color);
+  return 0xFF000000u | (static_cast<uint32_t>(GetRValue(color)) << 16) |
+         (static_cast<uint32_t>(GetGValue(color)) << 8) | GetBValue(color);
 }
 
 // value × numerator / denominator rounded to the nearest integer, halves to the even neighbour.
@@ -219,9 +222,9 @@ const std::vector<std::pair<std::string, TColor>>& XpmColorNames() {
       const size_t start = i;
       while (i < text.size() && text[i] >= 'a' && text[i] <= 'z') ++i;
       const uint64_t rgb = HexValue(text.substr(i, 6));
-      result.emplace_back(std::string(text.substr(start, i - start)),
-                          RGBColor(static_cast<uint8_t>(rgb >> 16), static_cast<uint8_t>(rgb >> 8),
-                                   static_cast<uint8_t>(rgb)));
+      result.emplace_back(
+          std::string(text.substr(start, i - start)),
+          RGBColor(static_cast<uint8_t>(rgb >> 16), static_cast<uint8_t>(rgb >> 8), static_cast<uint8_t>(rgb)));
       i += 6;
     }
     return result;

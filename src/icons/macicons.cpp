@@ -319,7 +319,8 @@ TMacElement DecodeIcnsElement(const std::string& type, std::span<const uint8_t> 
       if (data.size() == static_cast<size_t>(width) * static_cast<size_t>(width)) {
         element.Mask = NewBitmap(pf8bit, width, width, Greys());
         for (int y = 0; y < width; ++y)
-          std::memcpy(element.Mask->ScanLine(y), data.data() + static_cast<size_t>(y) * width, static_cast<size_t>(width));
+          std::memcpy(element.Mask->ScanLine(y), data.data() + static_cast<size_t>(y) * width,
+                      static_cast<size_t>(width));
       }
       break;
     case TElementKind::Compressed: DecodeCompressed(element, data); break;
@@ -398,8 +399,9 @@ TMacIconPairs WalkResourceData(std::span<const uint8_t> bytes) {
     if (!taken) merged.push_back(std::move(pair));
   }
   for (size_t i = merged.size(); i-- > 1;) {
-    const bool duplicate = std::any_of(merged.begin(), merged.begin() + static_cast<std::ptrdiff_t>(i),
-                                       [&](const TMacIconPair& other) { return SamePixels(other.Colour, merged[i].Colour); });
+    const bool duplicate =
+        std::any_of(merged.begin(), merged.begin() + static_cast<std::ptrdiff_t>(i),
+                    [&](const TMacIconPair& other) { return SamePixels(other.Colour, merged[i].Colour); });
     if (duplicate) merged.erase(merged.begin() + static_cast<std::ptrdiff_t>(i));
   }
   return merged;

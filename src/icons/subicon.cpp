@@ -23,8 +23,8 @@ constexpr int PngSplitThreshold = 80;
 constexpr uint32_t MaxImageSide = 6000;
 
 // Offsets of BITMAPINFOHEADER fields.
-constexpr size_t OffWidth = 4, OffHeight = 8, OffPlanes = 12, OffBitCount = 14, OffCompression = 16,
-                 OffSizeImage = 20, OffClrUsed = 32, OffClrImportant = 36;
+constexpr size_t OffWidth = 4, OffHeight = 8, OffPlanes = 12, OffBitCount = 14, OffCompression = 16, OffSizeImage = 20,
+                 OffClrUsed = 32, OffClrImportant = 36;
 
 uint32_t Field32(std::span<const uint8_t> data, size_t offset) {
   return data.size() >= offset + 4 ? LoadU32LE(data.data() + offset) : 0;
@@ -55,7 +55,6 @@ int PngDepth(int bitDepth, int colorType) {
   }
   return (bitDepth + 256 * colorType) & 0xFFFF;
 }
-
 
 // A 14-byte BITMAPFILEHEADER followed by body: a BMP stream a bitmap can load.
 TMemoryStream BmpStream(uint32_t fileSize, uint32_t offBits, std::span<const uint8_t> body) {
@@ -98,8 +97,8 @@ bool HasNonZeroAlpha(const TBitmap& bitmap) {
 // The mask the way the image builder expects it: 1-bit with the black/white palette, of the
 // picture's size.
 TBitmap NormalizedMask(const TBitmap& mask, int width, int height) {
-  if (mask.PixelFormat() == pf1bit && mask.Width() == width && mask.Height() == height &&
-      mask.Palette().size() == 2 && QuadToColor(mask.Palette()[0]) == 0 && QuadToColor(mask.Palette()[1]) == 0xFFFFFF)
+  if (mask.PixelFormat() == pf1bit && mask.Width() == width && mask.Height() == height && mask.Palette().size() == 2 &&
+      QuadToColor(mask.Palette()[0]) == 0 && QuadToColor(mask.Palette()[1]) == 0xFFFFFF)
     return mask;
   TBitmap normal = CreateFilledBitmap(pf1bit, width, height, 0);
   normal.Draw(0, 0, mask);
@@ -783,7 +782,7 @@ std::unique_ptr<TFileIconImage> PrepareImageFromBitmap(const TBitmap& bitmap, co
 }
 
 std::unique_ptr<TFileIconImage> BuildImageFromDib(TStream& dib, TStream* maskBits, uint8_t fillByte,
-                                                   int64_t available) {
+                                                  int64_t available) {
   const uint32_t headerLength = dib.ReadU32LE();
   std::vector<uint8_t> header(InfoHeaderSize, 0);
   int tableEntrySize = 4;
@@ -797,7 +796,8 @@ std::unique_ptr<TFileIconImage> BuildImageFromDib(TStream& dib, TStream* maskBit
     available -= 12;
   } else {
     // Headers shorter than an info header lack the fields read below; longer ones are kept whole.
-    if (headerLength < InfoHeaderSize || headerLength > 1024 || headerLength > static_cast<uint64_t>(dib.Remaining()) + 4)
+    if (headerLength < InfoHeaderSize || headerLength > 1024 ||
+        headerLength > static_cast<uint64_t>(dib.Remaining()) + 4)
       throw EReadError("Bitmap image is not valid");
     header.resize(headerLength);
     StoreU32LE(&header[0], headerLength);
@@ -824,7 +824,9 @@ std::unique_ptr<TFileIconImage> BuildImageFromDib(TStream& dib, TStream* maskBit
   for (uint32_t i = 0; i < clrUsed; ++i) dib.ReadBuffer(&table[i * 4], tableEntrySize);
   available -= static_cast<int64_t>(clrUsed) * tableEntrySize;
   uint32_t sizeImage = LoadU32LE(&header[OffSizeImage]);
-  if (sizeImage == 0) sizeImage = static_cast<uint32_t>(CheckedMul(static_cast<size_t>(RowBytes(width, bits)), static_cast<size_t>(height)));
+  if (sizeImage == 0)
+    sizeImage =
+        static_cast<uint32_t>(CheckedMul(static_cast<size_t>(RowBytes(width, bits)), static_cast<size_t>(height)));
   const int64_t colourLength = std::clamp<int64_t>(std::min<int64_t>(sizeImage, available), 0, dib.Remaining());
   const int64_t maskSize = static_cast<int64_t>(RowBytes(width, 1)) * height;
   StoreU32LE(&header[OffSizeImage], static_cast<uint32_t>(sizeImage + maskSize));

@@ -12,11 +12,13 @@ namespace {
 
 // A 1 × 1 1-bit BMP with the colour table black, white and its one pixel white.
 constexpr uint8_t MonochromeBmp[66] = {
-    'B', 'M', 66, 0, 0, 0, 0, 0, 0, 0, 62, 0, 0, 0,                     // file header
-    40, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0,         // size, width, height, planes, bits
-    4, 0, 0, 0, 0xCE, 0x0E, 0, 0, 0xD8, 0x0E, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // image size 4, 3790 × 3800 px/m
-    0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0,                                   // black, white
-    0x80, 0, 0, 0,
+    'B',  'M', 66, 0, 0,    0,    0,    0, 0,    0,    62, 0, 0, 0,  // file header
+    40,   0,   0,  0, 1,    0,    0,    0, 1,    0,    0,  0, 1, 0,
+    1,    0,   0,  0, 0,    0,  // size, width, height, planes, bits
+    4,    0,   0,  0, 0xCE, 0x0E, 0,    0, 0xD8, 0x0E, 0,  0, 0, 0,
+    0,    0,   0,  0, 0,    0,              // image size 4, 3790 × 3800 px/m
+    0,    0,   0,  0, 0xFF, 0xFF, 0xFF, 0,  // black, white
+    0x80, 0,   0,  0,
 };
 
 constexpr TColor White = 0x00FFFFFF;

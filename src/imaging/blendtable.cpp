@@ -25,7 +25,8 @@ const uint8_t* ComputedTable() {
       for (int upper = 0; upper < 256; ++upper) {
         const double coverage = upper + lower - upper * lower / 255.0;
         const double weight = coverage > 0 ? 255.0 * upper / coverage : 0.0;
-        gComputed[static_cast<size_t>(lower * 256 + upper)] = static_cast<uint8_t>(std::min(255.0, std::nearbyint(weight)));
+        gComputed[static_cast<size_t>(lower * 256 + upper)] =
+            static_cast<uint8_t>(std::min(255.0, std::nearbyint(weight)));
       }
   }
   return gComputed.data();

@@ -30,7 +30,8 @@ constexpr std::array<TRGBQuad, 256> BuildPalette256() {
   std::array<TRGBQuad, 256> table{};
   size_t n = 0;
   for (const TRGBQuad& q : Palette16) table[n++] = q;
-  constexpr uint8_t Greys[20] = {9, 18, 31, 44, 57, 69, 82, 95, 108, 120, 133, 146, 159, 171, 184, 197, 210, 222, 235, 248};
+  constexpr uint8_t Greys[20] = {9,   18,  31,  44,  57,  69,  82,  95,  108, 120,
+                                 133, 146, 159, 171, 184, 197, 210, 222, 235, 248};
   for (uint8_t v : Greys) table[n++] = Quad(v, v, v);
   table[n++] = Quad(255, 251, 240);
   table[n++] = Quad(160, 160, 164);
@@ -44,10 +45,8 @@ constexpr std::array<TRGBQuad, 256> BuildPalette256() {
                                   {20, 30, 40, 50, 60, 70, 85},
                                   {42, 63, 84, 105, 126, 147, 170},
                                   {62, 93, 124, 155, 186, 217, 240}};
-  constexpr uint8_t Light[4][5] = {{36, 72, 108, 144, 180},
-                                   {109, 133, 157, 181, 205},
-                                   {182, 194, 206, 218, 230},
-                                   {255, 255, 255, 255, 255}};
+  constexpr uint8_t Light[4][5] = {
+      {36, 72, 108, 144, 180}, {109, 133, 157, 181, 205}, {182, 194, 206, 218, 230}, {255, 255, 255, 255, 255}};
   for (const auto& hue : Hues) {
     for (int k = 0; k < 7; ++k) table[n++] = Quad(Dark[hue[0]][k], Dark[hue[1]][k], Dark[hue[2]][k]);
     for (int k = 0; k < 5; ++k) table[n++] = Quad(Light[hue[0]][k], Light[hue[1]][k], Light[hue[2]][k]);
@@ -205,9 +204,7 @@ void ApplyColors(TBitmap& bitmap, std::span<const TColor> colors) {
 }
 
 // Makes target an 8-bit bitmap of the given size without filling it.
-void Make8Bit(TBitmap& target, int width, int height) {
-  SetFormatAndSize(target, width, height, pf8bit);
-}
+void Make8Bit(TBitmap& target, int width, int height) { SetFormatAndSize(target, width, height, pf8bit); }
 
 // Step 7 of the reduction: the most frequent cells of ever finer grids over the colour cube.
 void PopularColors(const TPixelSource& pixels, TColorList& list, int maxColors) {
@@ -487,15 +484,16 @@ int ReserveTransparentIndex(TBitmap& bitmap, const TBitmap* mask, TColor color) 
       }
     auto pure = [](TColor c) { return c == Black || c == White; };
     int drop = bestI, keep = bestJ;
-    if (uses[static_cast<size_t>(bestI)] > uses[static_cast<size_t>(bestJ)] || pure(palette[static_cast<size_t>(bestI)]))
+    if (uses[static_cast<size_t>(bestI)] > uses[static_cast<size_t>(bestJ)] ||
+        pure(palette[static_cast<size_t>(bestI)]))
       std::swap(drop, keep);
     const TColor kept = palette[static_cast<size_t>(keep)], dropped = palette[static_cast<size_t>(drop)];
     if (!pure(kept)) {
       const int uk = uses[static_cast<size_t>(keep)], ud = uses[static_cast<size_t>(drop)];
       auto mix = [uk, ud](int a, int b) { return static_cast<uint8_t>((a * uk + b * ud) / std::max(uk + ud, 1)); };
-      palette[static_cast<size_t>(keep)] = RGBColor(mix(GetRValue(kept), GetRValue(dropped)),
-                                                    mix(GetGValue(kept), GetGValue(dropped)),
-                                                    mix(GetBValue(kept), GetBValue(dropped)));
+      palette[static_cast<size_t>(keep)] =
+          RGBColor(mix(GetRValue(kept), GetRValue(dropped)), mix(GetGValue(kept), GetGValue(dropped)),
+                   mix(GetBValue(kept), GetBValue(dropped)));
     }
     for (int y = 0; y < height; ++y)
       for (int x = 0; x < width; ++x)

@@ -1,8 +1,8 @@
 #include "imaging/filetype.h"
 
 #include <algorithm>
-#include <initializer_list>
 #include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -21,7 +21,8 @@ constexpr size_t MacIconSearchLength = 5600;
 
 constexpr uint32_t Tag(char a, char b, char c, char d) {
   return static_cast<uint32_t>(static_cast<uint8_t>(a)) | (static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8) |
-         (static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16) | (static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24);
+         (static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16) |
+         (static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24);
 }
 
 constexpr uint32_t Bytes4(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
@@ -29,10 +30,10 @@ constexpr uint32_t Bytes4(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
          (static_cast<uint32_t>(d) << 24);
 }
 
-constexpr const char* MacIconCodes[] = {
-    "ICN#", "ic14", "ic13", "ic12", "ic11", "ic10", "ic09", "ic08", "ic07", "icp6", "icp5", "icp4",
-    "ic04", "ic05", "it32", "t8mk", "ich#", "ich4", "ich8", "ih32", "h8mk", "icn#", "icl4", "icl8",
-    "il32", "l8mk", "ics#", "ics4", "ics8", "is32", "s8mk", "icm#", "icm4", "icm8"};
+constexpr const char* MacIconCodes[] = {"ICN#", "ic14", "ic13", "ic12", "ic11", "ic10", "ic09", "ic08", "ic07",
+                                        "icp6", "icp5", "icp4", "ic04", "ic05", "it32", "t8mk", "ich#", "ich4",
+                                        "ich8", "ih32", "h8mk", "icn#", "icl4", "icl8", "il32", "l8mk", "ics#",
+                                        "ics4", "ics8", "is32", "s8mk", "icm#", "icm4", "icm8"};
 static_assert(std::size(MacIconCodes) == 34);
 
 // Reads of a value the file is too short to hold count as 0, so the tests using it fail to match.
@@ -77,8 +78,7 @@ bool IsPcxStart(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3) {
 }
 
 bool IsResourceNameChar(uint8_t c) {
-  return c == '-' || c == '.' || c == '_' || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
-         (c >= 'a' && c <= 'z');
+  return c == '-' || c == '.' || c == '_' || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
 // Step 3: a first word of 0 is a 32-bit resource file, an icon directory or a Mac resource fork.

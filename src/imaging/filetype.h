@@ -12,29 +12,29 @@ namespace glyphmill {
 // The type codes DetectFileType reports.
 enum TFileTypeCode : int {
   ftUnknown = 0,
-  ftIconOrCursor = 1,   // subtype 1 icon, 2 cursor, 4 headerless single-image icon
-  ftModule = 2,         // subtype 1 NE, 2 PE
+  ftIconOrCursor = 1,  // subtype 1 icon, 2 cursor, 4 headerless single-image icon
+  ftModule = 2,        // subtype 1 NE, 2 PE
   ftAnimatedCursor = 4,
-  ftJpeg = 5,           // subtype: colour components (−1 when no frame header was found)
+  ftJpeg = 5,  // subtype: colour components (−1 when no frame header was found)
   ftBmp = 6,
   ftGif = 7,
   ftPng = 8,
-  ftPsd = 9,            // subtype: format version
+  ftPsd = 9,  // subtype: format version
   ftRiffPalette = 10,
   ftIcc0Icon = 11,
   ftTga = 12,
-  ftIconProject = 13,   // subtype: the byte after the signature
+  ftIconProject = 13,  // subtype: the byte after the signature
   ftPcx = 14,
-  ftTiff = 15,          // subtype 42
+  ftTiff = 15,  // subtype 42
   ftMacIcon = 16,
   ftArchive = 17,
   ftRar = 18,
   ftResource32 = 19,
   ftComponentResource = 20,
-  ftUnsupported = 21,   // recognised but too large, or a Mac file without icon elements
+  ftUnsupported = 21,  // recognised but too large, or a Mac file without icon elements
   ftEmpty = 22,
   ftCannotOpen = 23,
-  ftJpegCmyk = 25,      // subtype 4
+  ftJpegCmyk = 25,  // subtype 4
 };
 
 struct TFileType {

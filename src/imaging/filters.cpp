@@ -60,17 +60,15 @@ struct TFilterEntry {
 };
 
 constexpr TFilterEntry Filters[LastFilter] = {
-    {Triangle, 1.0}, {Hermite, 1.0}, {Bell, 1.5}, {BSpline, 2.0},
-    {Lanczos3, 3.0}, {Mitchell, 2.0}, {Box, 1.0}, {Linear, 1.0},
+    {Triangle, 1.0}, {Hermite, 1.0},  {Bell, 1.5}, {BSpline, 2.0},
+    {Lanczos3, 3.0}, {Mitchell, 2.0}, {Box, 1.0},  {Linear, 1.0},
 };
 
 }  // namespace
 
 bool IsResamplingFilter(int filter) { return filter >= 1 && filter <= LastFilter; }
 
-double FilterKernel(int filter, double t) {
-  return IsResamplingFilter(filter) ? Filters[filter - 1].FKernel(t) : 0.0;
-}
+double FilterKernel(int filter, double t) { return IsResamplingFilter(filter) ? Filters[filter - 1].FKernel(t) : 0.0; }
 
 double FilterSupport(int filter) { return IsResamplingFilter(filter) ? Filters[filter - 1].FSupport : 0.0; }
 
@@ -132,8 +130,8 @@ TLineWeights ComputeLineWeights(int sourceCount, int targetCount, int filter, in
         table.FTaps.push_back(TContribution{mirrored, weight});
     };
     for (int64_t j = first; j <= last; ++j) {
-      const double value = reducing ? kernel((centre - static_cast<double>(j)) / fscale)
-                                    : kernel(centre - static_cast<double>(j));
+      const double value =
+          reducing ? kernel((centre - static_cast<double>(j)) / fscale) : kernel(centre - static_cast<double>(j));
       const int weight = RoundHalfEven(reducing ? value * 256.0 / fscale : value * 256.0);
       if (weight != 0) {
         anyWeight = true;

@@ -63,7 +63,6 @@ struct TLineWeights {
 // targetCount pixels get weights, and source indexes are those of the picture (0..sourceCount-1).
 // Candidates outside the (padded) line are mirrored at its ends. Every target pixel gets at least
 // one contribution, even on reductions so strong that each rounded weight would be 0.
-TLineWeights ComputeLineWeights(int sourceCount, int targetCount, int filter, int sourcePad = 0,
-                                int targetPad = 0);
+TLineWeights ComputeLineWeights(int sourceCount, int targetCount, int filter, int sourcePad = 0, int targetPad = 0);
 
 }  // namespace glyphmill

@@ -49,8 +49,7 @@ TPlacement PlaceImage(int sourceWidth, int sourceHeight, int targetWidth, int ta
   TPlacement placement;
   placement.FSource = Rect(0, 0, sourceWidth, sourceHeight);
   const bool fits = sourceWidth <= targetWidth && sourceHeight <= targetHeight;
-  placement.FScale =
-      (shrink && (sourceWidth >= targetWidth || sourceHeight >= targetHeight)) || (zoom && fits);
+  placement.FScale = (shrink && (sourceWidth >= targetWidth || sourceHeight >= targetHeight)) || (zoom && fits);
   if (placement.FScale) {
     placement.FTarget = FitRect(Rect(0, 0, targetWidth, targetHeight), sourceWidth, sourceHeight);
   } else if (fits) {
@@ -84,8 +83,7 @@ void ResampleInto(const TBitmap& source32, TBitmap& result, TRect placement, boo
 
 // Same format, another size.
 void ResizeBitmap(const TBitmap& source, const TBitmap* sourceMask, TBitmap& target, TBitmap* targetMask,
-                  TPixelFormat format, int width, int height, int threshold, TRect placement, bool full,
-                  int filter) {
+                  TPixelFormat format, int width, int height, int threshold, TRect placement, bool full, int filter) {
   SetFormatAndSize(target, width, height, format);
   if (targetMask) SetFormatAndSize(*targetMask, width, height, pf1bit);
   if (format == pf8bit) target.SetPalette(source.Palette());
@@ -157,8 +155,8 @@ void ConvertBitmap(const TBitmap& source, const TBitmap* sourceMask, TBitmap& ta
     const TBitmap sourceCopy(source);
     std::optional<TBitmap> maskCopy;
     if (sourceMask) maskCopy.emplace(*sourceMask);
-    ConvertBitmap(sourceCopy, maskCopy ? &*maskCopy : nullptr, target, targetMask, format, width, height,
-                  threshold, fit, filter);
+    ConvertBitmap(sourceCopy, maskCopy ? &*maskCopy : nullptr, target, targetMask, format, width, height, threshold,
+                  fit, filter);
     return;
   }
   width = std::max(width, 0);

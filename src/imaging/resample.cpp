@@ -143,7 +143,8 @@ inline void SumOpaque(const uint8_t* row, const TTapPair* pair, const TTapPair* 
     std::memcpy(&second, row + 4 * pair->FIndex1, 4);
     const __m128i interleaved = _mm_unpacklo_epi8(_mm_cvtsi32_si128(first), _mm_cvtsi32_si128(second));
     const __m128i channels = _mm_unpacklo_epi8(interleaved, zero);
-    total = _mm_add_epi32(total, _mm_madd_epi16(channels, _mm_load_si128(reinterpret_cast<const __m128i*>(pair->FWeights))));
+    total = _mm_add_epi32(total,
+                          _mm_madd_epi16(channels, _mm_load_si128(reinterpret_cast<const __m128i*>(pair->FWeights))));
   }
   _mm_storeu_si128(reinterpret_cast<__m128i*>(sums), total);
 #else
@@ -306,8 +307,7 @@ void AccumulateRow(const TWorkImage& work, int row, int32_t weight, int32_t* __r
 void ResampleAlphaWeighted(const TBitmap& source, TBitmap& target, int filter, TPadding padding) {
   const int sourceWidth = source.Width(), sourceHeight = source.Height();
   const int targetWidth = target.Width(), targetHeight = target.Height();
-  const TLineWeights columns =
-      ComputeLineWeights(sourceWidth, targetWidth, filter, padding.FSource, padding.FTargetX);
+  const TLineWeights columns = ComputeLineWeights(sourceWidth, targetWidth, filter, padding.FSource, padding.FTargetX);
   const TLineWeights rows = ComputeLineWeights(sourceHeight, targetHeight, filter, padding.FSource, padding.FTargetY);
   const std::vector<int32_t> rowSums = PlainWeightSums(rows);
 

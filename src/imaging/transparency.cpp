@@ -46,7 +46,8 @@ class TMaskReader {
 public:
   explicit TMaskReader(const TBitmap* mask) : FMask(mask) {
     if (FMask && FMask->PixelFormat() == pf1bit)
-      for (size_t i = 0; i < 2 && i < FMask->Palette().size(); ++i) FTransparent[i] = QuadToColor(FMask->Palette()[i]) != Black;
+      for (size_t i = 0; i < 2 && i < FMask->Palette().size(); ++i)
+        FTransparent[i] = QuadToColor(FMask->Palette()[i]) != Black;
   }
   bool Transparent(int x, int y) const {
     if (!FMask || x >= FMask->Width() || y >= FMask->Height()) return false;
@@ -419,8 +420,9 @@ void ComposeOver(const TBitmap& picture, TBitmap& target) {
         t[2] = OverOpaque(t[2], p[2], a);
       } else {
         const TColor under = target.GetPixel(x, y);
-        target.SetPixel(x, y, RGBColor(OverOpaque(GetRValue(under), p[2], a), OverOpaque(GetGValue(under), p[1], a),
-                                       OverOpaque(GetBValue(under), p[0], a)));
+        target.SetPixel(x, y,
+                        RGBColor(OverOpaque(GetRValue(under), p[2], a), OverOpaque(GetGValue(under), p[1], a),
+                                 OverOpaque(GetBValue(under), p[0], a)));
       }
     }
   }

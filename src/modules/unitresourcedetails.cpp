@@ -32,7 +32,8 @@ std::vector<const TResourceDetailsClass*>& Registry() {
   return registry;
 }
 
-using TCreateArgs = std::tuple<TResourceModule*, uint32_t, const std::string&, const std::string&, std::span<const uint8_t>>;
+using TCreateArgs =
+    std::tuple<TResourceModule*, uint32_t, const std::string&, const std::string&, std::span<const uint8_t>>;
 
 std::unique_ptr<TResourceDetails> CreateByTypeKey(const TCreateArgs& args) {
   const auto& [module, languageId, nameText, typeText, data] = args;

@@ -17,9 +17,9 @@ bool TDIBResourceDetails::AcceptsData(std::span<const uint8_t> data) {
 namespace {
 
 const TResourceDetailsClass* const GraphicsClasses[] = {
-    &DetailsClassOf<TBitmapResourceDetails>(),      &DetailsClassOf<TDIBResourceDetails>(),
-    &DetailsClassOf<TIconGroupResourceDetails>(),   &DetailsClassOf<TCursorGroupResourceDetails>(),
-    &DetailsClassOf<TIconResourceDetails>(),        &DetailsClassOf<TCursorResourceDetails>(),
+    &DetailsClassOf<TBitmapResourceDetails>(),    &DetailsClassOf<TDIBResourceDetails>(),
+    &DetailsClassOf<TIconGroupResourceDetails>(), &DetailsClassOf<TCursorGroupResourceDetails>(),
+    &DetailsClassOf<TIconResourceDetails>(),      &DetailsClassOf<TCursorResourceDetails>(),
 };
 
 // Registered for as long as the program runs, like the unit's initialisation and finalisation.

@@ -182,8 +182,8 @@ std::vector<TRGBQuad> DefaultPalette(TPixelFormat format) {
       for (int r = 0; r < 6; ++r)
         for (int g = 0; g < 6; ++g)
           for (int b = 0; b < 6; ++b)
-            palette.push_back(Quad(static_cast<uint8_t>(r * 51), static_cast<uint8_t>(g * 51),
-                                   static_cast<uint8_t>(b * 51)));
+            palette.push_back(
+                Quad(static_cast<uint8_t>(r * 51), static_cast<uint8_t>(g * 51), static_cast<uint8_t>(b * 51)));
       for (int i = 1; i <= 24; ++i) {
         const auto v = static_cast<uint8_t>(i * 10 + 3);
         palette.push_back(Quad(v, v, v));
@@ -235,7 +235,8 @@ void TBitmap::SetSize(int width, int height) {
         const int used = std::min(width, FWidth) * bits / 8;
         std::memcpy(resized.ScanLine(y), ScanLine(y), static_cast<size_t>(std::min(used, bytes)));
       } else {
-        for (int x = 0; x < std::min(width, FWidth); ++x) WriteIndex(resized.ScanLine(y), x, bits, ReadIndex(ScanLine(y), x, bits));
+        for (int x = 0; x < std::min(width, FWidth); ++x)
+          WriteIndex(resized.ScanLine(y), x, bits, ReadIndex(ScanLine(y), x, bits));
       }
     }
   }
@@ -257,7 +258,8 @@ void TBitmap::ConvertPixels(TPixelFormat format) {
   converted.FBrushColor = FBrushColor;
   converted.FWidth = FWidth;
   converted.FHeight = FHeight;
-  converted.FBits.assign(static_cast<size_t>(RowBytes(FWidth, StorageBitsOfFormat(format))) * static_cast<size_t>(FHeight), 0);
+  converted.FBits.assign(
+      static_cast<size_t>(RowBytes(FWidth, StorageBitsOfFormat(format))) * static_cast<size_t>(FHeight), 0);
   if (!Empty()) converted.Draw(0, 0, *this);
   *this = std::move(converted);
 }
@@ -307,7 +309,8 @@ void TBitmap::FillRect(TRect rect, TColor color) {
     const int bytesPerPixel = bits / 8;
     uint8_t pixel[4] = {};
     WriteDirect(pixel, 0, FFormat, color);
-    for (int x = left; x < right; ++x) std::memcpy(first + x * bytesPerPixel, pixel, static_cast<size_t>(bytesPerPixel));
+    for (int x = left; x < right; ++x)
+      std::memcpy(first + x * bytesPerPixel, pixel, static_cast<size_t>(bytesPerPixel));
   }
   const int64_t firstBit = static_cast<int64_t>(left) * bits, endBit = static_cast<int64_t>(right) * bits;
   const size_t firstByte = static_cast<size_t>(firstBit / 8), endByte = static_cast<size_t>((endBit + 7) / 8);
@@ -416,7 +419,9 @@ void TBitmap::CopyRect(TRect target, const TBitmap& source, TRect sourceRect) {
         TColor color = 0;
         if (IsPaletteFormat(source.FFormat)) {
           const int index = ReadIndex(sourceRow, sx, sourceBits);
-          color = index < static_cast<int>(source.FPalette.size()) ? QuadToColor(source.FPalette[static_cast<size_t>(index)]) : 0;
+          color = index < static_cast<int>(source.FPalette.size())
+                      ? QuadToColor(source.FPalette[static_cast<size_t>(index)])
+                      : 0;
         } else {
           color = ReadDirect(sourceRow, sx, source.FFormat);
         }

@@ -189,7 +189,6 @@ size_t DecodeRle(std::span<const uint8_t> data, int bits, int width, int height,
   return pos;
 }
 
-
 TPixelFormat TargetFormat(const TDibHeader& header) {
   switch (header.Bits) {
     case 1: return pf1bit;

@@ -27,8 +27,8 @@ extern "C" int ReadGifBytes(GifFileType* gif, GifByteType* buffer, int count) {
 }
 
 extern "C" int WriteGifBytes(GifFileType* gif, const GifByteType* buffer, int count) {
-  static_cast<std::vector<uint8_t>*>(gif->UserData)->insert(
-      static_cast<std::vector<uint8_t>*>(gif->UserData)->end(), buffer, buffer + count);
+  static_cast<std::vector<uint8_t>*>(gif->UserData)
+      ->insert(static_cast<std::vector<uint8_t>*>(gif->UserData)->end(), buffer, buffer + count);
   return count;
 }
 
@@ -208,7 +208,8 @@ std::vector<uint8_t> EncodeGif(const TGifAnimation& animation) {
     check(EGifPutImageDesc(gif.get(), frame.Left, frame.Top, width, frame.Bitmap.Height(), false, map.get()));
     std::vector<GifPixelType> row(static_cast<size_t>(width));
     for (int y = 0; y < frame.Bitmap.Height(); ++y) {
-      for (int x = 0; x < width; ++x) row[static_cast<size_t>(x)] = static_cast<GifPixelType>(frame.Bitmap.GetIndex(x, y));
+      for (int x = 0; x < width; ++x)
+        row[static_cast<size_t>(x)] = static_cast<GifPixelType>(frame.Bitmap.GetIndex(x, y));
       check(EGifPutLine(gif.get(), row.data(), width));
     }
   }

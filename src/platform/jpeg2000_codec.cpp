@@ -39,7 +39,8 @@ extern "C" OPJ_OFF_T OpjSkip(OPJ_OFF_T count, void* userData) {
     source->Position -= back;
     return -static_cast<OPJ_OFF_T>(back);
   }
-  const size_t ahead = std::min(static_cast<size_t>(count), source->Bytes.size() - std::min(source->Position, source->Bytes.size()));
+  const size_t ahead =
+      std::min(static_cast<size_t>(count), source->Bytes.size() - std::min(source->Position, source->Bytes.size()));
   source->Position += ahead;
   return static_cast<OPJ_OFF_T>(ahead);
 }
@@ -151,8 +152,8 @@ public:
   }
 
   uint8_t At(int x, int y) const {
-    const int64_t raw = FComp.data[static_cast<size_t>(FRows[static_cast<size_t>(y)]) * FComp.w +
-                                   FColumns[static_cast<size_t>(x)]];
+    const int64_t raw =
+        FComp.data[static_cast<size_t>(FRows[static_cast<size_t>(y)]) * FComp.w + FColumns[static_cast<size_t>(x)]];
     const int64_t value = std::clamp<int64_t>(raw + FOffset, 0, FMax);
     return static_cast<uint8_t>((value * 255 + FMax / 2) / FMax);
   }

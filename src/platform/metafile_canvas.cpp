@@ -188,8 +188,8 @@ std::u32string DecodeMfText(std::span<const uint8_t> bytes, int charset) {
       iconv_close(converter);
       if (status != static_cast<size_t>(-1)) {
         const size_t count = (output.size() - outLeft) / 4;
-        for (size_t i = 0; i < count; ++i) result += static_cast<char32_t>(LoadU32LE(
-            reinterpret_cast<const uint8_t*>(output.data()) + i * 4));
+        for (size_t i = 0; i < count; ++i)
+          result += static_cast<char32_t>(LoadU32LE(reinterpret_cast<const uint8_t*>(output.data()) + i * 4));
         return result;
       }
     }
@@ -211,8 +211,8 @@ TMfXForm TMfXForm::Then(const TMfXForm& n) const {
 }
 
 bool TMfXForm::Finite() const {
-  return std::isfinite(M11) && std::isfinite(M12) && std::isfinite(M21) && std::isfinite(M22) &&
-         std::isfinite(Dx) && std::isfinite(Dy);
+  return std::isfinite(M11) && std::isfinite(M12) && std::isfinite(M21) && std::isfinite(M22) && std::isfinite(Dx) &&
+         std::isfinite(Dy);
 }
 
 std::shared_ptr<TMfImage> DecodeMfDib(std::span<const uint8_t> info, std::span<const uint8_t> bits) {
@@ -421,8 +421,8 @@ void TMetafileCanvas::ApplyRop2() {
   switch (FState.Rop2) {
     case gdi::R2_XORPEN:
     case gdi::R2_NOT: cairo_set_operator(FCr, CAIRO_OPERATOR_DIFFERENCE); break;
-    case 9: cairo_set_operator(FCr, CAIRO_OPERATOR_MULTIPLY); break;   // R2_MASKPEN
-    case 15: cairo_set_operator(FCr, CAIRO_OPERATOR_LIGHTEN); break;   // R2_MERGEPEN
+    case 9: cairo_set_operator(FCr, CAIRO_OPERATOR_MULTIPLY); break;  // R2_MASKPEN
+    case 15: cairo_set_operator(FCr, CAIRO_OPERATOR_LIGHTEN); break;  // R2_MERGEPEN
     default: cairo_set_operator(FCr, CAIRO_OPERATOR_OVER); break;
   }
 }
@@ -436,12 +436,12 @@ bool TMetafileCanvas::SetBrushSource(const TMfBrush& brush) {
       cairo_surface_flush(tile);
       uint8_t* data = cairo_image_surface_get_data(tile);
       const int stride = cairo_image_surface_get_stride(tile);
-      const uint32_t ink = 0xFF000000u | (GetRValue(brush.Color) << 16) | (GetGValue(brush.Color) << 8) |
-                           GetBValue(brush.Color);
-      const uint32_t back = FState.BkMode == gdi::OPAQUE ? 0xFF000000u | (GetRValue(FState.BkColor) << 16) |
-                                                               (GetGValue(FState.BkColor) << 8) |
-                                                               GetBValue(FState.BkColor)
-                                                         : 0u;
+      const uint32_t ink =
+          0xFF000000u | (GetRValue(brush.Color) << 16) | (GetGValue(brush.Color) << 8) | GetBValue(brush.Color);
+      const uint32_t back = FState.BkMode == gdi::OPAQUE
+                                ? 0xFF000000u | (GetRValue(FState.BkColor) << 16) | (GetGValue(FState.BkColor) << 8) |
+                                      GetBValue(FState.BkColor)
+                                : 0u;
       for (int y = 0; y < 8; ++y) {
         auto* row = reinterpret_cast<uint32_t*>(data + y * stride);
         for (int x = 0; x < 8; ++x) {
@@ -480,8 +480,7 @@ bool TMetafileCanvas::SetBrushSource(const TMfBrush& brush) {
         const auto argb = [](TColor c) {
           return 0xFF000000u | (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
         };
-        for (uint32_t& p : recoloured.Pixels)
-          p = (p & 0x00FFFFFF) == 0 ? argb(FState.TextColor) : argb(FState.BkColor);
+        for (uint32_t& p : recoloured.Pixels) p = (p & 0x00FFFFFF) == 0 ? argb(FState.TextColor) : argb(FState.BkColor);
         source = &recoloured;
       }
       cairo_surface_t* tile = ImageSurface(*source, false, false);
@@ -1009,9 +1008,7 @@ void TMetafileCanvas::StrokeAndFillPath() {
 
 void TMetafileCanvas::ClipCurrent(int mode) {
   switch (mode) {
-    case gdi::RGN_COPY:
-      cairo_reset_clip(FCr);
-      [[fallthrough]];
+    case gdi::RGN_COPY: cairo_reset_clip(FCr); [[fallthrough]];
     case gdi::RGN_AND: cairo_clip(FCr); break;
     case gdi::RGN_DIFF:
       cairo_rectangle(FCr, -CoordinateLimit, -CoordinateLimit, 2 * CoordinateLimit, 2 * CoordinateLimit);
@@ -1119,8 +1116,8 @@ namespace {
 void AppendGlyphs(cairo_scaled_font_t* font, const std::string& utf8, double x, std::vector<cairo_glyph_t>& glyphs) {
   cairo_glyph_t* list = nullptr;
   int count = 0;
-  if (cairo_scaled_font_text_to_glyphs(font, x, 0, utf8.data(), static_cast<int>(utf8.size()), &list, &count,
-                                       nullptr, nullptr, nullptr) == CAIRO_STATUS_SUCCESS) {
+  if (cairo_scaled_font_text_to_glyphs(font, x, 0, utf8.data(), static_cast<int>(utf8.size()), &list, &count, nullptr,
+                                       nullptr, nullptr) == CAIRO_STATUS_SUCCESS) {
     glyphs.insert(glyphs.end(), list, list + count);
   }
   cairo_glyph_free(list);
@@ -1128,8 +1125,8 @@ void AppendGlyphs(cairo_scaled_font_t* font, const std::string& utf8, double x, 
 
 }  // namespace
 
-void TMetafileCanvas::TextOut(double x, double y, const std::u32string& text, std::span<const double> dx,
-                              int options, const TMfRect* clipRect) {
+void TMetafileCanvas::TextOut(double x, double y, const std::u32string& text, std::span<const double> dx, int options,
+                              const TMfRect* clipRect) {
   const bool updateCp = (FState.TextAlign & gdi::TA_UPDATECP) != 0;
   if (updateCp) {
     x = FState.Position.X;
@@ -1239,8 +1236,10 @@ void TMetafileCanvas::TextOut(double x, double y, const std::u32string& text, st
   cairo_restore(FCr);
   if (updateCp) {
     const int align = FState.TextAlign & gdi::TA_HMASK;
-    if (align == 0) FState.Position.X += width;
-    else if (align == gdi::TA_RIGHT) FState.Position.X -= width;
+    if (align == 0)
+      FState.Position.X += width;
+    else if (align == gdi::TA_RIGHT)
+      FState.Position.X -= width;
   }
 }
 

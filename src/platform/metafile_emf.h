@@ -21,7 +21,6 @@ TEmfHeader ReadEmfHeader(std::span<const uint8_t> bytes);
 bool IsEmf(std::span<const uint8_t> bytes);
 
 // Plays the records with the frame stretched onto width × height output pixels.
-void PlayEmf(std::span<const uint8_t> bytes, const TEmfHeader& header, TMetafileCanvas& canvas, int width,
-             int height);
+void PlayEmf(std::span<const uint8_t> bytes, const TEmfHeader& header, TMetafileCanvas& canvas, int width, int height);
 
 }  // namespace glyphmill

@@ -113,8 +113,8 @@ TMfRegion ReadRegion(TByteReader& r) {
   r.Skip(2 + 2 + 4 + 2);  // next in chain, object type, object count, region size
   const uint16_t scanCount = r.U16LE();
   r.Skip(2);  // maximum scan
-  const TMfRect bounds{static_cast<double>(r.I16LE()), static_cast<double>(r.I16LE()),
-                       static_cast<double>(r.I16LE()), static_cast<double>(r.I16LE())};
+  const TMfRect bounds{static_cast<double>(r.I16LE()), static_cast<double>(r.I16LE()), static_cast<double>(r.I16LE()),
+                       static_cast<double>(r.I16LE())};
   for (uint16_t s = 0; s < scanCount && !r.AtEnd(); ++s) {
     const uint16_t count = r.U16LE();
     const double top = r.I16LE(), bottom = r.I16LE();
@@ -146,8 +146,8 @@ TMfFont ReadFont(TByteReader& r) {
     if (c == 0) break;
     face += static_cast<char>(c);
   }
-  const std::u32string decoded = DecodeMfText({reinterpret_cast<const uint8_t*>(face.data()), face.size()},
-                                              font.Charset);
+  const std::u32string decoded =
+      DecodeMfText({reinterpret_cast<const uint8_t*>(face.data()), face.size()}, font.Charset);
   font.Face = MfUtf8(decoded);
   return font;
 }
@@ -491,8 +491,7 @@ TWmfHeader ReadWmfHeader(std::span<const uint8_t> bytes) {
   return header;
 }
 
-void PlayWmf(std::span<const uint8_t> bytes, const TWmfHeader& header, TMetafileCanvas& canvas, int width,
-             int height) {
+void PlayWmf(std::span<const uint8_t> bytes, const TWmfHeader& header, TMetafileCanvas& canvas, int width, int height) {
   TMfState& s = canvas.State();
   canvas.SetFixedViewport(true);
   s.MapMode = gdi::MM_ANISOTROPIC;

@@ -21,7 +21,6 @@ TWmfHeader ReadWmfHeader(std::span<const uint8_t> bytes);
 bool IsWmf(std::span<const uint8_t> bytes);
 
 // Plays the records with the frame stretched onto width × height output pixels.
-void PlayWmf(std::span<const uint8_t> bytes, const TWmfHeader& header, TMetafileCanvas& canvas, int width,
-             int height);
+void PlayWmf(std::span<const uint8_t> bytes, const TWmfHeader& header, TMetafileCanvas& canvas, int width, int height);
 
 }  // namespace glyphmill

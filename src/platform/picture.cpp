@@ -20,9 +20,9 @@ namespace {
 
 // Every extension the generic picture object answers to; the ones without a registered reader
 // fail with their own message rather than as unknown.
-constexpr const char* KnownExtensions[] = {"bmp",  "ico", "cur", "wmf", "emf", "gif", "png", "jpg",
-                                           "jpeg", "tiff", "tif", "psd", "pdd", "pcx", "wbmp", "xpm",
-                                           "xbm",  "ani", "icpr", "jp2", "j2k", "jpc"};
+constexpr const char* KnownExtensions[] = {"bmp",  "ico",  "cur",  "wmf", "emf", "gif", "png",  "jpg",
+                                           "jpeg", "tiff", "tif",  "psd", "pdd", "pcx", "wbmp", "xpm",
+                                           "xbm",  "ani",  "icpr", "jp2", "j2k", "jpc"};
 
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -128,9 +128,7 @@ void SourceRowBgra(const TBitmap& bitmap, int y, std::vector<uint8_t>& row) {
   row.resize(static_cast<size_t>(width) * 4);
   const uint8_t* source = bitmap.ScanLine(y);
   switch (bitmap.PixelFormat()) {
-    case pf32bit:
-      std::copy(source, source + static_cast<size_t>(width) * 4, row.begin());
-      return;
+    case pf32bit: std::copy(source, source + static_cast<size_t>(width) * 4, row.begin()); return;
     case pf24bit:
     case pfDevice:
       for (int x = 0; x < width; ++x) {

@@ -94,11 +94,11 @@ struct TPngInfo {
 
 // Chunks nothing here uses; skipping them spares their parsing (and their decompression).
 constexpr png_byte IgnoredChunks[] = {
-    'b', 'K', 'G', 'D', '\0', 'c', 'H', 'R', 'M', '\0', 'e', 'X', 'I', 'f', '\0', 'g', 'A', 'M', 'A', '\0',
-    'h', 'I', 'S', 'T', '\0', 'i', 'C', 'C', 'P', '\0', 'i', 'T', 'X', 't', '\0', 'o', 'F', 'F', 's', '\0',
-    'p', 'C', 'A', 'L', '\0', 'p', 'H', 'Y', 's', '\0', 's', 'B', 'I', 'T', '\0', 's', 'C', 'A', 'L', '\0',
-    's', 'P', 'L', 'T', '\0', 's', 'R', 'G', 'B', '\0', 't', 'E', 'X', 't', '\0', 't', 'I', 'M', 'E', '\0',
-    'z', 'T', 'X', 't', '\0',
+    'b',  'K',  'G',  'D',  '\0', 'c',  'H',  'R',  'M',  '\0', 'e',  'X',  'I',  'f',  '\0', 'g',  'A',
+    'M',  'A',  '\0', 'h',  'I',  'S',  'T',  '\0', 'i',  'C',  'C',  'P',  '\0', 'i',  'T',  'X',  't',
+    '\0', 'o',  'F',  'F',  's',  '\0', 'p',  'C',  'A',  'L',  '\0', 'p',  'H',  'Y',  's',  '\0', 's',
+    'B',  'I',  'T',  '\0', 's',  'C',  'A',  'L',  '\0', 's',  'P',  'L',  'T',  '\0', 's',  'R',  'G',
+    'B',  '\0', 't',  'E',  'X',  't',  '\0', 't',  'I',  'M',  'E',  '\0', 'z',  'T',  'X',  't',  '\0',
 };
 
 // Phase 1: signature, header chunks and the transformations to our pixel layout. Returns false
@@ -111,11 +111,10 @@ bool ReadPngInfo(TPngReader& reader, TPngInput& input, TPngInfo& info) {
   png_set_user_limits(png, static_cast<png_uint_32>(MaxPictureSide), static_cast<png_uint_32>(MaxPictureSide));
   png_set_chunk_malloc_max(png, 8u << 20);
   png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
-  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, IgnoredChunks,
-                              static_cast<int>(sizeof IgnoredChunks / 5));
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, IgnoredChunks, static_cast<int>(sizeof IgnoredChunks / 5));
   png_read_info(png, pngInfo);
-  png_get_IHDR(png, pngInfo, &info.FWidth, &info.FHeight, &info.FBitDepth, &info.FColorType, &info.FInterlace,
-               nullptr, nullptr);
+  png_get_IHDR(png, pngInfo, &info.FWidth, &info.FHeight, &info.FBitDepth, &info.FColorType, &info.FInterlace, nullptr,
+               nullptr);
   if (info.FColorType == PNG_COLOR_TYPE_PALETTE) {
     png_colorp palette = nullptr;
     if (png_get_PLTE(png, pngInfo, &palette, &info.FPaletteCount) == 0 || !palette) info.FPaletteCount = 0;
@@ -255,7 +254,8 @@ void TPNGImage::LoadFrom(TPngInput& input) {
       if (info.FColorType == PNG_COLOR_TYPE_PALETTE) {
         std::vector<TRGBQuad> palette(static_cast<size_t>(info.FPaletteCount));
         for (int i = 0; i < info.FPaletteCount; ++i)
-          palette[static_cast<size_t>(i)] = TRGBQuad{info.FPalette[i].blue, info.FPalette[i].green, info.FPalette[i].red, 0};
+          palette[static_cast<size_t>(i)] =
+              TRGBQuad{info.FPalette[i].blue, info.FPalette[i].green, info.FPalette[i].red, 0};
         bitmap.SetPalette(palette);
       } else {
         bitmap.SetPalette(GreyPalette());
@@ -273,7 +273,8 @@ void TPNGImage::LoadFrom(TPngInput& input) {
   // A stream cut after the last row (IEND missing, trailing garbage) still gives the picture.
   if (!ReadPngPixels(reader, rows.data(), imageRead) && !imageRead) FailPng(reader.FFailure.FMessage);
 
-  FHeader = TPngHeader{info.FWidth, info.FHeight, info.FBitDepth, info.FColorType, info.FInterlace != PNG_INTERLACE_NONE};
+  FHeader =
+      TPngHeader{info.FWidth, info.FHeight, info.FBitDepth, info.FColorType, info.FInterlace != PNG_INTERLACE_NONE};
   FPalette.clear();
   FPaletteAlpha.clear();
   if (info.FColorType == PNG_COLOR_TYPE_PALETTE) {
@@ -311,8 +312,7 @@ void TPNGImage::Assign(const TBitmap& bitmap, int transparentIndex) {
   source.Assign(bitmap);
   if (format == pf15bit || format == pf16bit || format == pfDevice) source.SetPixelFormat(pf24bit);
   const bool palette = source.PaletteCapacity() > 0;
-  FHeader = TPngHeader{static_cast<uint32_t>(source.Width()), static_cast<uint32_t>(source.Height()), 8,
-                       pctRGB, false};
+  FHeader = TPngHeader{static_cast<uint32_t>(source.Width()), static_cast<uint32_t>(source.Height()), 8, pctRGB, false};
   FPalette.clear();
   FPaletteAlpha.clear();
   FHasTransparencyChunk = false;
@@ -419,7 +419,8 @@ std::vector<uint8_t> TPNGImage::SaveToBytes() const {
   job.FBitDepth = FHeader.FBitDepth;
   job.FColorType = FHeader.FColorType;
   job.FPaletteCount = static_cast<int>(FPalette.size());
-  for (size_t i = 0; i < FPalette.size(); ++i) job.FPalette[i] = png_color{FPalette[i].Red, FPalette[i].Green, FPalette[i].Blue};
+  for (size_t i = 0; i < FPalette.size(); ++i)
+    job.FPalette[i] = png_color{FPalette[i].Red, FPalette[i].Green, FPalette[i].Blue};
   // Only the entries up to the last non-opaque one need a tRNS byte.
   for (size_t i = 0; i < FPaletteAlpha.size(); ++i)
     if (FPaletteAlpha[i] != 255) job.FAlphaCount = static_cast<int>(i) + 1;
@@ -431,7 +432,8 @@ std::vector<uint8_t> TPNGImage::SaveToBytes() const {
   std::vector<uint8_t> bytes;
   bytes.reserve(static_cast<size_t>(FBitmap.BitsSize() / 2 + 1024));
   TPngOutput output{&bytes};
-  if (!WritePng(writer, output, job)) throw EGlyphmillError(Format("PNG encoding failed: %s", writer.FFailure.FMessage));
+  if (!WritePng(writer, output, job))
+    throw EGlyphmillError(Format("PNG encoding failed: %s", writer.FFailure.FMessage));
   return bytes;
 }
 

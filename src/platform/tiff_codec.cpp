@@ -117,7 +117,9 @@ uint8_t Unpremultiply(uint8_t value, uint8_t alpha) {
 // and turns white yellow; this adapts it to sRGB's D65 first.
 void LabToRgb(uint32_t lByte, int a, int b, uint8_t rgb[3]) {
   const double fy = (lByte * 100.0 / 255.0 + 16.0) / 116.0;
-  auto inverse = [](double t) { return t > 6.0 / 29.0 ? t * t * t : 3.0 * (6.0 / 29.0) * (6.0 / 29.0) * (t - 4.0 / 29.0); };
+  auto inverse = [](double t) {
+    return t > 6.0 / 29.0 ? t * t * t : 3.0 * (6.0 / 29.0) * (6.0 / 29.0) * (t - 4.0 / 29.0);
+  };
   const double x50 = 0.96422 * inverse(fy + a / 500.0), y50 = inverse(fy), z50 = 0.82521 * inverse(fy - b / 200.0);
   const double x = 0.9555766 * x50 - 0.0230393 * y50 + 0.0631636 * z50;
   const double y = -0.0282895 * x50 + 1.0099416 * y50 + 0.0210077 * z50;

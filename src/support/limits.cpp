@@ -11,8 +11,8 @@ bool PictureSizeAllowed(int64_t width, int64_t height) {
 
 void CheckPictureSize(int64_t width, int64_t height) {
   if (!PictureSizeAllowed(width, height))
-    throw EReadError(Format("Picture too large (%lld x %lld)", static_cast<long long>(width),
-                            static_cast<long long>(height)));
+    throw EReadError(
+        Format("Picture too large (%lld x %lld)", static_cast<long long>(width), static_cast<long long>(height)));
 }
 
 size_t CheckedMul(size_t a, size_t b) {

@@ -67,8 +67,8 @@ uint16_t TStream::ReadU16BE() {
 uint32_t TStream::ReadU32BE() {
   uint8_t b[4];
   ReadBuffer(b, 4);
-  return (static_cast<uint32_t>(b[0]) << 24) | (static_cast<uint32_t>(b[1]) << 16) | (static_cast<uint32_t>(b[2]) << 8) |
-         static_cast<uint32_t>(b[3]);
+  return (static_cast<uint32_t>(b[0]) << 24) | (static_cast<uint32_t>(b[1]) << 16) |
+         (static_cast<uint32_t>(b[2]) << 8) | static_cast<uint32_t>(b[3]);
 }
 
 void TStream::WriteU8(uint8_t value) { WriteBuffer(&value, 1); }
@@ -216,8 +216,7 @@ int64_t TFileStream::Size() {
 
 TFileMappingStream::TFileMappingStream(const std::string& fileName) {
   const int handle = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (handle < 0)
-    throw EStreamError(Format("Cannot open file \"%s\". %s", fileName.c_str(), std::strerror(errno)));
+  if (handle < 0) throw EStreamError(Format("Cannot open file \"%s\". %s", fileName.c_str(), std::strerror(errno)));
   struct stat info {};
   if (::fstat(handle, &info) != 0 || S_ISDIR(info.st_mode)) {
     ::close(handle);

@@ -9,13 +9,30 @@ namespace {
 
 TEST(TextToColorTest, Forms) {
   const std::pair<const char*, TColor> cases[] = {
-      {"#FF0000", 0x0000FF},       {"#00ff00", 0x00FF00},     {"#0000FF", 0xFF0000},  {"#123456", 0x563412},
-      {"255", 255},                {"$FF0000", 0xFF0000},     {"$1fffffff", NoColor}, {"0x00FF00", 0x00FF00},
-      {"0XABCDEF", 0xABCDEF},      {"16777215", 0xFFFFFF},    {"red", 0x0000FF},      {"clRed", 0x0000FF},
-      {"CLRED", 0x0000FF},         {"white", 0xFFFFFF},       {"navy", 0x800000},     {"clFuchsia", 0xFF00FF},
-      {"clNone", NoColor},         {"none", NoColor},         {"cldefault", clDefault}, {"Default", clDefault},
-      {"btnface", RGBColor(212, 208, 200)}, {"clHighlight", RGBColor(10, 36, 106)},
-      {"infobk", RGBColor(255, 255, 225)},  {"cl3ddkshadow", RGBColor(64, 64, 64)},
+      {"#FF0000", 0x0000FF},
+      {"#00ff00", 0x00FF00},
+      {"#0000FF", 0xFF0000},
+      {"#123456", 0x563412},
+      {"255", 255},
+      {"$FF0000", 0xFF0000},
+      {"$1fffffff", NoColor},
+      {"0x00FF00", 0x00FF00},
+      {"0XABCDEF", 0xABCDEF},
+      {"16777215", 0xFFFFFF},
+      {"red", 0x0000FF},
+      {"clRed", 0x0000FF},
+      {"CLRED", 0x0000FF},
+      {"white", 0xFFFFFF},
+      {"navy", 0x800000},
+      {"clFuchsia", 0xFF00FF},
+      {"clNone", NoColor},
+      {"none", NoColor},
+      {"cldefault", clDefault},
+      {"Default", clDefault},
+      {"btnface", RGBColor(212, 208, 200)},
+      {"clHighlight", RGBColor(10, 36, 106)},
+      {"infobk", RGBColor(255, 255, 225)},
+      {"cl3ddkshadow", RGBColor(64, 64, 64)},
   };
   for (const auto& [text, color] : cases) EXPECT_EQ(TextToColor(text), color) << text;
 }
@@ -51,10 +68,21 @@ TEST(TextToColorTest, EveryTableNameReadsBack) {
 
 TEST(IntegerTextTest, PlatformSyntax) {
   const std::pair<const char*, std::optional<int32_t>> cases[] = {
-      {"0", 0},           {"42", 42},           {"-1", -1},           {"+7", 7},
-      {"$ff", 255},       {"$FFFFFFFF", -1},    {"-$10", -16},        {"2147483647", INT32_MAX},
-      {"-2147483648", INT32_MIN}, {"2147483648", std::nullopt}, {"$123456789", std::nullopt},
-      {"", std::nullopt}, {"-", std::nullopt}, {"1 ", std::nullopt}, {"MAINICON", std::nullopt},
+      {"0", 0},
+      {"42", 42},
+      {"-1", -1},
+      {"+7", 7},
+      {"$ff", 255},
+      {"$FFFFFFFF", -1},
+      {"-$10", -16},
+      {"2147483647", INT32_MAX},
+      {"-2147483648", INT32_MIN},
+      {"2147483648", std::nullopt},
+      {"$123456789", std::nullopt},
+      {"", std::nullopt},
+      {"-", std::nullopt},
+      {"1 ", std::nullopt},
+      {"MAINICON", std::nullopt},
       {"0x10", std::nullopt},
   };
   for (const auto& [text, value] : cases) EXPECT_EQ(TryStrToInt(text), value) << text;

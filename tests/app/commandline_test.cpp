@@ -19,11 +19,12 @@ TEST(CommandLineTest, SwitchForms) {
     std::optional<bool> State;
   };
   const TCase cases[] = {
-      {"o", "o", true},          {"/o", "o", true},    {"-o", "o", true},    {"/o+", "o", true},
-      {"-o+", "o", true},        {"/o-", "o", false},  {"-o-", "o", false},  {"o-", "o", false},
-      {"//o", "o", std::nullopt}, {"/ox", "o", std::nullopt}, {"/o+-", "o", std::nullopt},
-      {"/zf", "zf", true},       {"-sr-", "sr", false}, {"/sp", "sf", std::nullopt},
-      {"?", "?", true},          {"/?", "?", true},    {"-?-", "?", false},
+      {"o", "o", true},           {"/o", "o", true},           {"-o", "o", true},
+      {"/o+", "o", true},         {"-o+", "o", true},          {"/o-", "o", false},
+      {"-o-", "o", false},        {"o-", "o", false},          {"//o", "o", std::nullopt},
+      {"/ox", "o", std::nullopt}, {"/o+-", "o", std::nullopt}, {"/zf", "zf", true},
+      {"-sr-", "sr", false},      {"/sp", "sf", std::nullopt}, {"?", "?", true},
+      {"/?", "?", true},          {"-?-", "?", false},
   };
   for (const TCase& c : cases) EXPECT_EQ(SwitchState(c.Argument, c.Name), c.State) << c.Argument;
 }
@@ -119,8 +120,8 @@ TEST(CommandLineTest, ResetsThenAppliesOptionsInOrder) {
 
 TEST(CommandLineTest, TransparencyCorners) {
   const std::pair<const char*, int> cases[] = {
-      {"lt", tmLeftTop},     {"TL", tmLeftTop},      {"lb", tmLeftBottom}, {"bl", tmLeftBottom},
-      {"rt", tmRightTop},    {"tr", tmRightTop},     {"rb", tmRightBottom}, {"br", tmRightBottom},
+      {"lt", tmLeftTop},  {"TL", tmLeftTop},  {"lb", tmLeftBottom},  {"bl", tmLeftBottom},
+      {"rt", tmRightTop}, {"tr", tmRightTop}, {"rb", tmRightBottom}, {"br", tmRightBottom},
   };
   for (const auto& [value, mode] : cases) {
     TConversionOptions options;
@@ -155,9 +156,9 @@ TEST(CommandLineTest, DestinationPathsKeepTheirCaseAndPlaceTheFile) {
 
 TEST(CommandLineTest, HelpRequested) {
   const std::pair<std::vector<std::string>, bool> cases[] = {
-      {{"/?"}, true},          {{"a.png", "-?"}, true}, {{"a.png", "?+"}, true}, {{"a.png", "/?-"}, true},
-      {{"-h"}, true},          {{"--help"}, true},      {{"a.png", "/sz=32"}, false},
-      {{"a.png", "/??"}, false}, {{"-help"}, false},
+      {{"/?"}, true},     {{"a.png", "-?"}, true}, {{"a.png", "?+"}, true},      {{"a.png", "/?-"}, true},
+      {{"-h"}, true},     {{"--help"}, true},      {{"a.png", "/sz=32"}, false}, {{"a.png", "/??"}, false},
+      {{"-help"}, false},
   };
   for (const auto& [arguments, expected] : cases) EXPECT_EQ(HelpRequested(arguments), expected) << arguments.back();
 }

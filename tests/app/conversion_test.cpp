@@ -133,11 +133,12 @@ protected:
 
   // Runs the program in the work folder with arguments already quoted, at most timeout seconds.
   TResult Run(const std::string& arguments, int timeout = 120) {
-    const std::string command = "cd " + Quote((FTemp / "work").string()) + " && XDG_CONFIG_HOME=" +
-                                Quote((FTemp / "config").string()) + " HOME=" + Quote(FTemp.Path().string()) +
-                                " LSAN_OPTIONS=print_suppressions=0:suppressions=" + Quote((FTemp / "lsan.supp").string()) + " timeout -s KILL " + std::to_string(timeout) + " " +
-                                Quote((FTemp / "bin" / "glyphmill").string()) + " " + arguments + " >/dev/null 2>" +
-                                Quote((FTemp / "stderr.txt").string());
+    const std::string command =
+        "cd " + Quote((FTemp / "work").string()) + " && XDG_CONFIG_HOME=" + Quote((FTemp / "config").string()) +
+        " HOME=" + Quote(FTemp.Path().string()) +
+        " LSAN_OPTIONS=print_suppressions=0:suppressions=" + Quote((FTemp / "lsan.supp").string()) +
+        " timeout -s KILL " + std::to_string(timeout) + " " + Quote((FTemp / "bin" / "glyphmill").string()) + " " +
+        arguments + " >/dev/null 2>" + Quote((FTemp / "stderr.txt").string());
     TResult result;
     result.Status = test::RunCommand(command);
     result.Err = ReadText(FTemp / "stderr.txt");
@@ -200,8 +201,9 @@ TEST_F(TConversionTest, WinXpGivesSixImagesInStandardOrderThatOtherReadersAccept
   if (test::ToolExists("/usr/bin/icotool")) {
     std::string listing;
     EXPECT_EQ(test::RunCommand("/usr/bin/icotool -l " + Quote(out.string()) + " 2>&1", &listing), 0);
-    for (const char* line : {"--index=1 --width=48 --height=48 --bit-depth=8", "--index=3 --width=16 --height=16 --bit-depth=8",
-                             "--index=4 --width=48 --height=48 --bit-depth=32", "--index=6 --width=16 --height=16 --bit-depth=32"})
+    for (const char* line :
+         {"--index=1 --width=48 --height=48 --bit-depth=8", "--index=3 --width=16 --height=16 --bit-depth=8",
+          "--index=4 --width=48 --height=48 --bit-depth=32", "--index=6 --width=16 --height=16 --bit-depth=32"})
       EXPECT_NE(listing.find(line), std::string::npos) << line << " in\n" << listing;
   }
 }
@@ -214,7 +216,8 @@ TEST_F(TConversionTest, LargeImagesAreStoredAsPngAndOwnSizeIsLimited) {
   const TIcoFile ico = ReadIco(Work("out/photo.ico"));
   EXPECT_EQ(Describe(ico), "png256 48x32 32x32 16x32");
   ASSERT_GE(bytes.size(), 6u + 16 * 4);
-  EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 6, bytes.begin() + 14), (std::vector<uint8_t>{0, 0, 0, 0, 1, 0, 32, 0}));
+  EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 6, bytes.begin() + 14),
+            (std::vector<uint8_t>{0, 0, 0, 0, 1, 0, 32, 0}));
   EXPECT_EQ(ico.Images[0].Offset, 6u + 16 * 4);
 
   SaveBmp(Work("wide.bmp"), 2000, 1500, pf24bit, [](int, int) { return 0x204080u; });
@@ -234,10 +237,22 @@ TEST_F(TConversionTest, EveryDepthFromOpaqueAndFromAlphaSources) {
     const uint32_t alpha = x < 8 ? 0 : x == 8 ? 80 : 255;
     return alpha << 24 | uint32_t(x * 8 << 16 | y * 8 << 8 | 0x80);
   });
-  const std::array<std::array<int, 3>, 16> standard = {{{0, 0, 0}, {128, 0, 0}, {0, 128, 0}, {128, 128, 0},
-                                                         {0, 0, 128}, {128, 0, 128}, {0, 128, 128}, {128, 128, 128},
-                                                         {192, 192, 192}, {255, 0, 0}, {0, 255, 0}, {255, 255, 0},
-                                                         {0, 0, 255}, {255, 0, 255}, {0, 255, 255}, {255, 255, 255}}};
+  const std::array<std::array<int, 3>, 16> standard = {{{0, 0, 0},
+                                                        {128, 0, 0},
+                                                        {0, 128, 0},
+                                                        {128, 128, 0},
+                                                        {0, 0, 128},
+                                                        {128, 0, 128},
+                                                        {0, 128, 128},
+                                                        {128, 128, 128},
+                                                        {192, 192, 192},
+                                                        {255, 0, 0},
+                                                        {0, 255, 0},
+                                                        {255, 255, 0},
+                                                        {0, 0, 255},
+                                                        {255, 0, 255},
+                                                        {0, 255, 255},
+                                                        {255, 255, 255}}};
   for (const char* name : {"opaque", "alpha"}) {
     SCOPED_TRACE(name);
     const bool alpha = std::string(name) == "alpha";
@@ -290,8 +305,8 @@ TEST_F(TConversionTest, TransparencyModesCutExactlyTheirColour) {
   const struct {
     const char* Option;
     uint32_t Cut;
-  } cases[] = {{"", 0x1000000}, {"-t=lt", red}, {"-t=lb", green}, {"-t=rt", blue}, {"-t=rb", magenta},
-               {"-t=#FF00FF", magenta}};
+  } cases[] = {{"", 0x1000000}, {"-t=lt", red},     {"-t=lb", green},
+               {"-t=rt", blue}, {"-t=rb", magenta}, {"-t=#FF00FF", magenta}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Option);
     fs::remove_all(Work("out"));

@@ -96,9 +96,12 @@ protected:
 };
 
 TEST_F(TConversionRunTest, NamesSavesAndCounts) {
-  const std::vector<std::string> sources = {Source("a.png", "icon:1"), Source("a.jpg", "icon:2"),
-                                            Source("a.bmp", "icon:3"), Source("none.exe", "none"),
-                                            Source("bad.png", "throw:Invalid image"), Path("missing.png")};
+  const std::vector<std::string> sources = {Source("a.png", "icon:1"),
+                                            Source("a.jpg", "icon:2"),
+                                            Source("a.bmp", "icon:3"),
+                                            Source("none.exe", "none"),
+                                            Source("bad.png", "throw:Invalid image"),
+                                            Path("missing.png")};
   Run(sources, [&](TConversionOptions& options) { options.DestFolder = Path("out/deeper"); });
 
   EXPECT_EQ(FRun.Options().DestFolder, Path("out/deeper") + "/");
@@ -109,7 +112,7 @@ TEST_F(TConversionRunTest, NamesSavesAndCounts) {
   EXPECT_EQ(FRun.Processed(), 6);
   EXPECT_EQ(FRun.Saved(), 3);
   EXPECT_EQ(FRun.ErrorLines(), (std::vector<std::string>{"Invalid image, source: " + Path("bad.png"),
-                                                          "文件未找到: " + Path("missing.png")}));
+                                                         "文件未找到: " + Path("missing.png")}));
   EXPECT_FALSE(FRun.Flags().FRunning);
 }
 
@@ -149,8 +152,9 @@ TEST_F(TConversionRunTest, WizardLinesNoteACutSize) {
   Run({Source("a.png", "icon:1")}, [](TConversionOptions&) {});
   EXPECT_TRUE(WizardErrorLines(FRun).empty());
   Run({Path("missing.png"), Source("big.png", "icon:cut")}, [](TConversionOptions&) {});
-  EXPECT_EQ(WizardErrorLines(FRun), (std::vector<std::string>{"文件未找到: " + Path("missing.png"),
-                                                               "允许的最大图标大小为 1024x1024。 额外尺寸的图片缩小了。"}));
+  EXPECT_EQ(WizardErrorLines(FRun),
+            (std::vector<std::string>{"文件未找到: " + Path("missing.png"),
+                                      "允许的最大图标大小为 1024x1024。 额外尺寸的图片缩小了。"}));
 }
 
 TEST_F(TConversionRunTest, DestinationFileServesTheFirstSourceOnly) {
@@ -187,7 +191,8 @@ TEST_F(TConversionRunTest, LibraryIconsRespectOverwriteOff) {
   Run({lib}, [](TConversionOptions& options) { options.Overwrite = false; });
   EXPECT_EQ(ReadText(Path("lib1.ico")), "1+rebuilt");
   EXPECT_EQ(ReadText(Path("lib2.ico")), "old");
-  EXPECT_EQ(FRun.ErrorLines(), std::vector<std::string>{"File " + Path("lib2.ico") + " already exists, source: " + lib + ",1"});
+  EXPECT_EQ(FRun.ErrorLines(),
+            std::vector<std::string>{"File " + Path("lib2.ico") + " already exists, source: " + lib + ",1"});
 }
 
 TEST_F(TConversionRunTest, StopFinishesTheCurrentSourceOnly) {
@@ -218,8 +223,7 @@ TEST_F(TConversionRunTest, StopBetweenIconsOfALibrary) {
 }
 
 TEST_F(TConversionRunTest, AnOptionsErrorKeepsTheCounts) {
-  EXPECT_THROW(Run({Path("x.png")}, [](TConversionOptions&) { throw EGlyphmillError("bad option"); }),
-               EGlyphmillError);
+  EXPECT_THROW(Run({Path("x.png")}, [](TConversionOptions&) { throw EGlyphmillError("bad option"); }), EGlyphmillError);
   EXPECT_EQ(FRun.SourceCount(), 1);
   EXPECT_EQ(FRun.Processed(), 0);
   EXPECT_FALSE(FRun.Flags().FRunning);

@@ -259,11 +259,11 @@ TEST(IconBuilderTest, LargeSourcesAreReducedOnceWhenEverySizeDivides1024) {
     int ReducedWidth, ReducedHeight;
   } cases[] = {
       {3000, 2000, {{16, 16}, {32, 32}, {256, 256}}, {32}, 1024, 682},
-      {3000, 2000, {{16, 16}, {0, 0}}, {0}, 1024, 682},            // own size counts as 1024
+      {3000, 2000, {{16, 16}, {0, 0}}, {0}, 1024, 682},                  // own size counts as 1024
       {3000, 2000, {{16, 16}, {24, 24}, {256, 256}}, {32}, 3000, 2000},  // 24 does not divide 1024
       {3000, 2000, {{16, 16}, {48, 48}}, {32}, 3000, 2000},
-      {3000, 2000, {{256, 256}}, {32}, 3000, 2000},                 // a single size
-      {2048, 2048, {{16, 16}, {32, 32}}, {32}, 2048, 2048},         // not larger than 2048
+      {3000, 2000, {{256, 256}}, {32}, 3000, 2000},          // a single size
+      {2048, 2048, {{16, 16}, {32, 32}}, {32}, 2048, 2048},  // not larger than 2048
   };
   for (const auto& c : cases) {
     TBitmapFix32 picture = Solid24(c.Width, c.Height, RGBColor(200, 90, 9));
@@ -307,7 +307,8 @@ TEST(IconBuilderTest, MetafilesAreDrawnAgainForEachSizeAndPlacedLikePictures) {
   const struct {
     bool Zoom, Smooth;
     TRect Red;
-  } cases[] = {{false, true, Rect(11, 11, 21, 21)}, {false, false, Rect(11, 11, 21, 21)}, {true, true, Rect(0, 0, 32, 32)}};
+  } cases[] = {
+      {false, true, Rect(11, 11, 21, 21)}, {false, false, Rect(11, 11, 21, 21)}, {true, true, Rect(0, 0, 32, 32)}};
   test::TTempDir temp;
   const std::string fileName = (temp / "red.wmf").string();
   test::WriteAll(fileName, RedSquareWmf());

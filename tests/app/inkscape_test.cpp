@@ -128,8 +128,8 @@ TEST(InkscapeTest, ArgumentsReachInkscapeWithoutAShell) {
   ASSERT_TRUE(RunInkscape(source, output, 16, 24));
   const auto calls = fake.Calls();
   ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0], (std::vector<std::string>{"--export-type=png", "--export-filename=" + output, "-w", "16",
-                                                "-h", "24", source}));
+  EXPECT_EQ(calls[0], (std::vector<std::string>{"--export-type=png", "--export-filename=" + output, "-w", "16", "-h",
+                                                "24", source}));
   EXPECT_FALSE(std::filesystem::exists("pwned"));
   EXPECT_FALSE(std::filesystem::exists(dir / "pwned"));
 }

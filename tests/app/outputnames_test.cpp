@@ -7,22 +7,23 @@ namespace {
 
 TEST(OutputNamesTest, IncrementNumericSuffix) {
   const std::pair<const char*, const char*> cases[] = {
-      {"a", "a1"},     {"a1", "a2"},   {"a9", "a10"}, {"x199", "x200"}, {"99", "100"},
-      {"", "1"},       {"a09", "a10"}, {"1a", "1a1"}, {"a 9", "a 10"},  {"com1", "com2"},
+      {"a", "a1"}, {"a1", "a2"},   {"a9", "a10"}, {"x199", "x200"}, {"99", "100"},
+      {"", "1"},   {"a09", "a10"}, {"1a", "1a1"}, {"a 9", "a 10"},  {"com1", "com2"},
   };
   for (const auto& [text, next] : cases) EXPECT_EQ(IncrementNumericSuffix(text), next) << text;
 }
 
 TEST(OutputNamesTest, SafeFileBaseNameAndDeviceNames) {
   const std::pair<const char*, const char*> cases[] = {
-      {"con", "con_"},   {"CON", "CON_"},   {"lpt1", "lpt1_"}, {"Com9", "Com9_"}, {"com", "com_"},
-      {"lpt", "lpt_"},   {"com0", "com0"},  {"com10", "com10"}, {"x:y", "xy"},   {"a\"*/:;<>?\\b", "ab"},
-      {"a|b", "a|b"},    {"nul.x", "nul.x"}, {"aux", "aux_"},   {"prn", "prn_"}, {"photo", "photo"},
+      {"con", "con_"}, {"CON", "CON_"},    {"lpt1", "lpt1_"},  {"Com9", "Com9_"}, {"com", "com_"},
+      {"lpt", "lpt_"}, {"com0", "com0"},   {"com10", "com10"}, {"x:y", "xy"},     {"a\"*/:;<>?\\b", "ab"},
+      {"a|b", "a|b"},  {"nul.x", "nul.x"}, {"aux", "aux_"},    {"prn", "prn_"},   {"photo", "photo"},
   };
   for (const auto& [base, safe] : cases) EXPECT_EQ(SafeFileBaseName(base), safe) << base;
 
   for (const char* name : {"aux", "CON", "prn", "nul", "com1", "LPT9"}) EXPECT_TRUE(IsReservedDeviceName(name)) << name;
-  for (const char* name : {"com", "lpt", "com0", "com10", "con_", "auxx"}) EXPECT_FALSE(IsReservedDeviceName(name)) << name;
+  for (const char* name : {"com", "lpt", "com0", "com10", "con_", "auxx"})
+    EXPECT_FALSE(IsReservedDeviceName(name)) << name;
 }
 
 TEST(OutputNamesTest, NamesAreUniqueWithinTheRunIgnoringCase) {
@@ -32,8 +33,8 @@ TEST(OutputNamesTest, NamesAreUniqueWithinTheRunIgnoringCase) {
     names.push_back(OutputNameFor(FileBaseName(source), "/out/", source, saved));
     saved.Add(names.back());
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"/out/a.ico", "/out/A1.ico", "/out/a2.ico", "/out/con_.ico",
-                                              "/out/lpt1_.ico"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"/out/a.ico", "/out/A1.ico", "/out/a2.ico", "/out/con_.ico", "/out/lpt1_.ico"}));
   EXPECT_EQ(OutputNameFor("x:y", "", "/in/lib.dll", saved), "/in/xy.ico") << "beside the source without a folder";
   EXPECT_EQ(UniqueOutputName("/out/com", ".ico", saved), "/out/com.ico");
   EXPECT_EQ(UniqueOutputName("/out/nul", ".ico", saved), "/out/nul1.ico");

@@ -29,9 +29,9 @@ TEST(LoadJpegPicture, LargePicturesAreReducedWhileDecoding) {
       {4000, 2100, 1333, 700},  // b = 3: half scale, then fitted
   };
   for (const auto& c : cases) {
-    const auto bytes = test::MakeJpeg(c.Width, c.Height, 3, [](int x, int, uint8_t* s) {
-      s[0] = static_cast<uint8_t>(x), s[1] = 80, s[2] = 160;
-    }, 50);
+    const auto bytes = test::MakeJpeg(
+        c.Width, c.Height, 3, [](int x, int, uint8_t* s) { s[0] = static_cast<uint8_t>(x), s[1] = 80, s[2] = 160; },
+        50);
     TBitmapFix32 bitmap;
     TBitmap mask;
     EXPECT_FALSE(LoadJpegPicture(bytes, bitmap, mask));
@@ -98,8 +98,8 @@ TEST(LoadPngPicture, PaletteAndGreyAlphaKeepTheirTransparency) {
   TBitmap mask;
   // Palette with a tRNS chunk making entry 1 transparent; entry 2 is black.
   const std::vector<uint8_t> palette = {255, 0, 0, 0, 255, 0, 0, 0, 0};
-  const auto paletted = test::MakePng(4, 1, PNG_COLOR_TYPE_PALETTE, 8, [](int x, int, uint8_t* s) { s[0] = uint8_t(x % 2); },
-                                      palette, {255, 0});
+  const auto paletted = test::MakePng(4, 1, PNG_COLOR_TYPE_PALETTE, 8,
+                                      [](int x, int, uint8_t* s) { s[0] = uint8_t(x % 2); }, palette, {255, 0});
   EXPECT_TRUE(LoadPngPicture(paletted, bitmap, mask, 80));
   EXPECT_EQ(bitmap.PixelFormat(), pf8bit);
   EXPECT_EQ(bitmap.GetPixel(0, 0), RGBColor(255, 0, 0));
@@ -139,7 +139,8 @@ TEST(LoadPngPicture, PaletteAndGreyAlphaKeepTheirTransparency) {
   EXPECT_EQ(mask.GetIndex(2, 0), 0);
 
   // RGB without transparency: no mask to use.
-  const auto rgb = test::MakePng(2, 2, PNG_COLOR_TYPE_RGB, 8, [](int, int, uint8_t* s) { s[0] = 1, s[1] = 2, s[2] = 3; });
+  const auto rgb =
+      test::MakePng(2, 2, PNG_COLOR_TYPE_RGB, 8, [](int, int, uint8_t* s) { s[0] = 1, s[1] = 2, s[2] = 3; });
   EXPECT_FALSE(LoadPngPicture(rgb, bitmap, mask, 80));
   EXPECT_EQ(bitmap.GetPixel(1, 1), RGBColor(1, 2, 3));
 }

@@ -66,10 +66,10 @@ protected:
   // Runs the program copy in the work folder with the given (already quoted) arguments.
   TResult Run(const std::string& arguments) {
     TResult result;
-    const std::string command = "cd " + Quote((FTemp / "work").string()) + " && XDG_CONFIG_HOME=" +
-                                Quote((FTemp / "config").string()) + " HOME=" + Quote(FTemp.Path().string()) + " " +
-                                Quote((FTemp / "bin" / "glyphmill").string()) + " " + arguments + " 2>" +
-                                Quote((FTemp / "stderr.txt").string());
+    const std::string command =
+        "cd " + Quote((FTemp / "work").string()) + " && XDG_CONFIG_HOME=" + Quote((FTemp / "config").string()) +
+        " HOME=" + Quote(FTemp.Path().string()) + " " + Quote((FTemp / "bin" / "glyphmill").string()) + " " +
+        arguments + " 2>" + Quote((FTemp / "stderr.txt").string());
     result.Status = test::RunCommand(command, &result.Out);
     result.Err = ReadText(FTemp / "stderr.txt");
     return result;
@@ -105,7 +105,7 @@ TEST_F(TProgramTest, MissingSourceFailsWithItsLineAndLog) {
   EXPECT_EQ(result.Err, "文件未找到: /no/such/file.png\n");
   EXPECT_EQ(result.Out, "");
   EXPECT_EQ(LogBody(), (std::vector<std::string>{"文件未找到: /no/such/file.png", "Source files:    1",
-                                                  "Processed files: 1", "保存文件：    0"}));
+                                                 "Processed files: 1", "保存文件：    0"}));
 }
 
 TEST_F(TProgramTest, MaskWithoutMatchesLogsZeroCounts) {
@@ -161,7 +161,8 @@ TEST_F(TProgramTest, Version) {
 TEST_F(TProgramTest, StoredDestinationAndOptionFoldersAreCreated) {
   const fs::path stored = FTemp / "stored" / "icons";
   fs::create_directories(FTemp / "config" / "Brightfold" / "Glyphmill");
-  WriteText(FTemp / "config" / "Brightfold" / "Glyphmill" / "config.ini", "[Destination]\nDir=" + stored.string() + "\n");
+  WriteText(FTemp / "config" / "Brightfold" / "Glyphmill" / "config.ini",
+            "[Destination]\nDir=" + stored.string() + "\n");
   Run("/no/such.png");
   EXPECT_TRUE(fs::is_directory(stored)) << "the command line starts from the stored settings";
 
@@ -182,8 +183,10 @@ TEST_F(TProgramTest, FurtherFilesAndUnreadableSources) {
   const TResult result = Run("notes.txt -sz=32 broken.bmp dos.exe");
   EXPECT_EQ(result.Status, 1);
   const std::string work = (FTemp / "work").string();
-  EXPECT_EQ(result.Err, "Unknown picture file extension (.txt), source: " + work + "/notes.txt\n"
-                        "Bitmap image is not valid, source: " + work + "/broken.bmp\n");
+  EXPECT_EQ(result.Err, "Unknown picture file extension (.txt), source: " + work +
+                            "/notes.txt\n"
+                            "Bitmap image is not valid, source: " +
+                            work + "/broken.bmp\n");
   const std::vector<std::string> body = LogBody();
   ASSERT_EQ(body.size(), 5u);
   EXPECT_EQ(body[2], "Source files:    3");

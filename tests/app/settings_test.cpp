@@ -73,9 +73,14 @@ TEST(SettingsTest, KeysInAnyLetterCaseAndTheBoxOrder) {
 
 TEST(SettingsTest, TransparencyModeWords) {
   const std::pair<const char*, int> cases[] = {
-      {"None", tmNone},         {"", tmNone},           {"Color", tmColor},
-      {"LeftTop", tmLeftTop},   {"LeftBottom", tmLeftBottom}, {"RightTop", tmRightTop},
-      {"RightBottom", tmRightBottom}, {"color", TTransparencySettings::NoModeChecked},
+      {"None", tmNone},
+      {"", tmNone},
+      {"Color", tmColor},
+      {"LeftTop", tmLeftTop},
+      {"LeftBottom", tmLeftBottom},
+      {"RightTop", tmRightTop},
+      {"RightBottom", tmRightBottom},
+      {"color", TTransparencySettings::NoModeChecked},
       {"lefttop", TTransparencySettings::NoModeChecked},
   };
   TTempDir temp;

@@ -73,10 +73,10 @@ TEST(PackbitsRLE, DecodesRunsLiteralsAndNoOpsWithinTheTarget) {
   } cases[] = {
       {{0x02, 1, 2, 3}, 3, {1, 2, 3}},
       {{0xFE, 9}, 3, {9, 9, 9}},
-      {{0x80, 0x00, 5}, 1, {5}},             // −128 consumes one byte and writes nothing
-      {{0xFD, 7}, 2, {7, 7}},                // a run is cut at the end of the target
-      {{0x05, 1, 2}, 4, {1, 2, 0, 0}},       // a literal cut by the end of the source
-      {{0x00}, 2, {0, 0}},                   // a header without its byte
+      {{0x80, 0x00, 5}, 1, {5}},        // −128 consumes one byte and writes nothing
+      {{0xFD, 7}, 2, {7, 7}},           // a run is cut at the end of the target
+      {{0x05, 1, 2}, 4, {1, 2, 0, 0}},  // a literal cut by the end of the source
+      {{0x00}, 2, {0, 0}},              // a header without its byte
   };
   for (const TCase& c : cases) {
     std::vector<uint8_t> target(c.TargetSize, 0);
@@ -102,23 +102,24 @@ TEST(PSDImage, RgbDocumentsGiveBlueGreenRedAndKeepTheFourthChannelAsAlpha) {
 
 TEST(PSDImage, CmykAndLabFollowTheirFormulas) {
   // Stored CMYK is ink-inverted: 255 everywhere is white, stored cyan 0 is full cyan.
-  const TPSDImage cmyk = Load(Psd(psdCMYK, 8, 5, 3, 1,
-                                  Raw({{255, 0, 127}, {255, 255, 255}, {255, 255, 255}, {255, 255, 191}, {1, 2, 3}})));
+  const TPSDImage cmyk = Load(
+      Psd(psdCMYK, 8, 5, 3, 1, Raw({{255, 0, 127}, {255, 255, 255}, {255, 255, 255}, {255, 255, 191}, {1, 2, 3}})));
   EXPECT_EQ(cmyk.Bitmap().PixelFormat(), pf24bit);
   EXPECT_EQ(cmyk.Bitmap().GetPixel(0, 0), RGBColor(255, 255, 255));
   EXPECT_EQ(cmyk.Bitmap().GetPixel(1, 0), RGBColor(0, 255, 255));
   // c = 128, k = 64: 128·64/255 − 128 − 64 + 255 = 95 for red; 0·64/255 − 64 + 255 = 191 for the others.
   EXPECT_EQ(cmyk.Bitmap().GetPixel(2, 0), RGBColor(95, 191, 191));
 
-  const TPSDImage cmyk16 = Load(Psd(psdCMYK, 16, 4, 2, 1,
-                                    Raw({{0xFF, 0xFF, 0, 0}, {0xFF, 0xFF, 0xFF, 0xFF}, {0xFF, 0xFF, 0xFF, 0xFF},
-                                         {0xFF, 0xFF, 0xFF, 0xFF}})));
+  const TPSDImage cmyk16 = Load(
+      Psd(psdCMYK, 16, 4, 2, 1,
+          Raw({{0xFF, 0xFF, 0, 0}, {0xFF, 0xFF, 0xFF, 0xFF}, {0xFF, 0xFF, 0xFF, 0xFF}, {0xFF, 0xFF, 0xFF, 0xFF}})));
   EXPECT_EQ(cmyk16.Bitmap().GetPixel(0, 0), RGBColor(255, 255, 255));
   EXPECT_EQ(cmyk16.Bitmap().GetPixel(1, 0), RGBColor(0, 255, 255));
 
   // L 255 → 100 and a = b = 0 is white, L 0 black; L 136 (53.3) is the grey of Y = fy³ = 0.2135,
   // 255 × 0.999 × 0.2135 = 54; a stored 255 (+127) turns it red.
-  const TPSDImage lab = Load(Psd(psdLab, 8, 3, 4, 1, Raw({{255, 0, 136, 136}, {128, 128, 128, 255}, {128, 128, 128, 128}})));
+  const TPSDImage lab =
+      Load(Psd(psdLab, 8, 3, 4, 1, Raw({{255, 0, 136, 136}, {128, 128, 128, 255}, {128, 128, 128, 128}})));
   EXPECT_EQ(lab.Bitmap().PixelFormat(), pf24bit);
   EXPECT_EQ(lab.Bitmap().GetPixel(0, 0), RGBColor(255, 255, 255));
   EXPECT_EQ(lab.Bitmap().GetPixel(1, 0), RGBColor(0, 0, 0));
@@ -163,8 +164,8 @@ TEST(PSDImage, SingleChannelModesGiveEightBitPalettesAndBitmapModeOneBit) {
 TEST(PSDImage, PackBitsMergedImageDecodesEveryRowFromItsCount) {
   // Two rows of three pixels in three channels; each row's count is its own.
   std::vector<uint8_t> composite = {0, 1};
-  const std::vector<std::vector<uint8_t>> rows = {{0xFE, 10}, {0x02, 1, 2, 3}, {0xFE, 20}, {0xFE, 21},
-                                                  {0xFE, 30}, {0x80, 0xFE, 31}};
+  const std::vector<std::vector<uint8_t>> rows = {{0xFE, 10}, {0x02, 1, 2, 3}, {0xFE, 20},
+                                                  {0xFE, 21}, {0xFE, 30},      {0x80, 0xFE, 31}};
   for (const auto& row : rows) PutU16(composite, static_cast<uint16_t>(row.size()));
   for (const auto& row : rows) composite.insert(composite.end(), row.begin(), row.end());
   const TPSDImage image = Load(Psd(psdRGB, 8, 3, 3, 2, composite));
@@ -252,7 +253,9 @@ TEST(PSDImage, RefusesBadSignaturesDepthsAndCutFiles) {
       Load(cut);
       ADD_FAILURE() << "a cut at " << length << " loaded";
     } catch (const EGlyphmillError& e) {
-      if (length >= 26) { EXPECT_STREQ(e.what(), "Stream read error") << length; }
+      if (length >= 26) {
+        EXPECT_STREQ(e.what(), "Stream read error") << length;
+      }
     }
   }
 }
@@ -274,12 +277,15 @@ TEST(PSDImage, CorpusFilesDecodeOrFailCleanly) {
     try {
       image.LoadFromFile(entry.path().string());
     } catch (const EGlyphmillError& e) {
-      const bool robustness = name.find("oob") != std::string::npos || name.find("larger_than_size") != std::string::npos;
+      const bool robustness =
+          name.find("oob") != std::string::npos || name.find("larger_than_size") != std::string::npos;
       EXPECT_TRUE(robustness) << name << " failed: " << e.what();
       continue;
     }
     EXPECT_FALSE(image.Bitmap().Empty()) << name;
-    if (name == "pillow_rgba.psd") { EXPECT_EQ(image.Bitmap().PixelFormat(), pf32bit); }
+    if (name == "pillow_rgba.psd") {
+      EXPECT_EQ(image.Bitmap().PixelFormat(), pf32bit);
+    }
   }
 }
 
@@ -295,12 +301,12 @@ TEST(PSDImage, MatchesImageMagickOnItsOwnDocumentsAndTheCorpus) {
   // No indexed case: ImageMagick writes indexed documents with two bytes an index and cannot read
   // them back.
   const TCase cases[] = {{"", "rgb.psd"},
-               {"-alpha set -channel A -fx 'i<20?0:1' +channel", "rgba.psd"},
-               {"-colorspace gray", "grey.psd"},
-               {"-compress none", "raw.psd"},
-               {"-depth 16", "deep.psd"},
-               {"-colorspace cmyk", "cmyk.psd"},
-               {"-monochrome", "mono.psd"}};
+                         {"-alpha set -channel A -fx 'i<20?0:1' +channel", "rgba.psd"},
+                         {"-colorspace gray", "grey.psd"},
+                         {"-compress none", "raw.psd"},
+                         {"-depth 16", "deep.psd"},
+                         {"-colorspace cmyk", "cmyk.psd"},
+                         {"-monochrome", "mono.psd"}};
   for (const TCase& c : cases) {
     const std::string target = (temp / c.Name).string();
     ASSERT_TRUE(test::RunConvert("'" + source + "' " + c.Options + " '" + target + "'")) << c.Name;

@@ -31,8 +31,8 @@ TEST(WapBitmap, ReadsSizesInEveryMultiByteFormAndRowsOfBits) {
   } cases[] = {
       {{0x09}, 9},
       {{0x80, 0x05}, 5},
-      {{0x81, 0x48}, 200},        // the two-byte form of 200
-      {{0x82, 0x2C}, 300},        // sizes of 256 and more continue the same way
+      {{0x81, 0x48}, 200},  // the two-byte form of 200
+      {{0x82, 0x2C}, 300},  // sizes of 256 and more continue the same way
       {{0x81, 0x80, 0x00}, 16384},
   };
   for (const TCase& c : cases) {

@@ -145,7 +145,8 @@ TEST(XPMImage, ThumbnailsTakeOneBytePerPixel) {
   ASSERT_EQ(image.Bitmap().Width(), 2);
   EXPECT_EQ(PixelValue(image.Bitmap(), 0, 0), 0xFFFF0000u);
   const TColor white = QuadToColor(StandardPalette16()[15]);
-  EXPECT_EQ(PixelValue(image.Bitmap(), 1, 0), 0xFF000000u | (GetRValue(white) << 16) | (GetGValue(white) << 8) | GetBValue(white));
+  EXPECT_EQ(PixelValue(image.Bitmap(), 1, 0),
+            0xFF000000u | (GetRValue(white) << 16) | (GetGValue(white) << 8) | GetBValue(white));
   EXPECT_EQ(PixelValue(image.Bitmap(), 0, 1) >> 24, 0xFFu);
   EXPECT_EQ(PixelValue(image.Bitmap(), 1, 1), 0u);  // beyond the end of the text
 }
@@ -193,7 +194,8 @@ TEST(XBMImage, RefusesEmptyFilesBadSizesAndTooManyValues) {
   EXPECT_EQ(XbmMessage("static char x[] = {0x00};"), "Invalid XPM image data, err. 4");
   EXPECT_EQ(XbmMessage(Xbm(8, 1, "0x00, 0x01")), "Invalid XPM image data, err. 5");
   EXPECT_EQ(XbmMessage(Xbm(16000, 16000, "0x00")), "Invalid XPM image data, err. 4");
-  EXPECT_EQ(XbmMessage("#define t_width 99999999999999999999999\n#define t_height 1\n"), "Invalid XPM image data, err. 4");
+  EXPECT_EQ(XbmMessage("#define t_width 99999999999999999999999\n#define t_height 1\n"),
+            "Invalid XPM image data, err. 4");
 }
 
 TEST(XBMImage, TheMaskFileInvertsExactlyThePixelsUnderItsWhitePixels) {
@@ -227,7 +229,8 @@ TEST(XBMImage, TheMaskFileInvertsExactlyThePixelsUnderItsWhitePixels) {
 TEST(XPMImage, MatchesImageMagick) {
   const bool tool = test::ToolExists(test::ConvertTool);
   std::vector<std::filesystem::path> xpms, xbms;
-  auto collect = [](const std::filesystem::path& folder, const char* extension, std::vector<std::filesystem::path>& into) {
+  auto collect = [](const std::filesystem::path& folder, const char* extension,
+                    std::vector<std::filesystem::path>& into) {
     if (!std::filesystem::exists(folder)) return;
     for (const auto& entry : std::filesystem::directory_iterator(folder))
       if (entry.path().extension() == extension) into.push_back(entry.path());

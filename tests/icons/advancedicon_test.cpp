@@ -113,7 +113,8 @@ TEST(AdvancedIconTest, TolerantReader) {
       {"40 bytes is skipped", IcoFile({{a}, {b, std::nullopt, 40}, {c}}), true, "16x16x4 24x24x24"},
       {"longer than the file is skipped", IcoFile({{a, std::nullopt, 1u << 30}, {c}}), true, "24x24x24"},
       {"undecodable image is dropped", IcoFile({{std::vector<uint8_t>(60, 0xEE)}, {c}}), true, "24x24x24"},
-      {"image running past the end is dropped", IcoFile({{a}, {b, std::nullopt, uint32_t(b.size() + 10)}}), true, "16x16x4"},
+      {"image running past the end is dropped", IcoFile({{a}, {b, std::nullopt, uint32_t(b.size() + 10)}}), true,
+       "16x16x4"},
       {"cursor type reads as icon", IcoFile({{a}}, 2), true, "16x16x4"},
       {"reserved 1 is no icon", IcoFile({{a}}, 1, 1), false, ""},
       {"type 0 is no icon", IcoFile({{a}}, 0), false, ""},
@@ -207,7 +208,8 @@ TEST(AdvancedIconTest, PackedImagesAreCompressedOnlyInTheFile) {
 
 TEST(AdvancedIconTest, CursorHotSpots) {
   const auto a = DibOf(32, 32, 1), b = DibOf(16, 16, 4);
-  const std::vector<uint8_t> file = IcoFile({{a, std::nullopt, std::nullopt, 5, 9}, {b, std::nullopt, std::nullopt, 1, 2}}, 2);
+  const std::vector<uint8_t> file =
+      IcoFile({{a, std::nullopt, std::nullopt, 5, 9}, {b, std::nullopt, std::nullopt, 1, 2}}, 2);
   TAdvancedCursor cursor;
   TMemoryStream stream(file);
   ASSERT_TRUE(cursor.LoadCursorFromStream(stream));
@@ -257,7 +259,8 @@ TEST(AdvancedIconTest, StandardOrder) {
   };
   const TCase cases[] = {
       {{{16, 16, 32}, {32, 32, 4}, {256, 256, 32}, {32, 32, 32}, {48, 48, 8}, {24, 24, 24}},
-       "32x32x4 48x48x8 256x256x32 32x32x32 16x16x32 24x24x24", true},
+       "32x32x4 48x48x8 256x256x32 32x32x32 16x16x32 24x24x24",
+       true},
       {{{32, 32, 8}, {32, 32, 8}, {32, 32, 8}}, "32x32x8 32x32x8 32x32x8", false},
       {{{48, 48, 32}, {32, 32, 32}, {16, 16, 32}}, "48x48x32 32x32x32 16x16x32", false},
       {{{16, 16, 32}, {48, 48, 32}, {16, 16, 32}, {16, 16, 1}}, "48x48x32 16x16x32 16x16x32 16x16x1", true},

@@ -80,7 +80,8 @@ Bytes Ani(const TAniSpec& spec) {
     chunks.push_back(List("INFO", {Chunk("INAM", text(spec.Title), true), Chunk("IART", text(spec.Artist), true)}));
   }
   const uint32_t steps = spec.Sequence.empty() ? spec.Frames : static_cast<uint32_t>(spec.Sequence.size());
-  chunks.push_back(Chunk("anih", Values({36, uint32_t(spec.Frames), steps, 0, 0, 0, 0, 6, spec.Sequence.empty() ? 1u : 3u})));
+  chunks.push_back(
+      Chunk("anih", Values({36, uint32_t(spec.Frames), steps, 0, 0, 0, 0, 6, spec.Sequence.empty() ? 1u : 3u})));
   if (!spec.Rates.empty()) chunks.push_back(Chunk("rate", Values(spec.Rates)));
   if (!spec.Sequence.empty()) chunks.push_back(Chunk("seq ", Values(spec.Sequence)));
   std::vector<Bytes> frames;
@@ -155,8 +156,8 @@ TEST(LoadFromRiffFile, FileLimitsMostAndTheIconItself) {
 
 TEST(TAnimatedCursor, ReadsTheWholeDocument) {
   TAnimatedCursor cursor;
-  TMemoryStream stream(Ani({.Frames = 3, .Sequence = {0, 1, 2, 1}, .Rates = {10, 6, 6, 10}, .Title = "Walk",
-                            .Artist = "Ann Artist"}));
+  TMemoryStream stream(
+      Ani({.Frames = 3, .Sequence = {0, 1, 2, 1}, .Rates = {10, 6, 6, 10}, .Title = "Walk", .Artist = "Ann Artist"}));
   cursor.LoadFromStream(stream);
   EXPECT_EQ(cursor.Frames.Count(), 3);
   EXPECT_EQ(cursor.StepCount(), 4);
@@ -221,8 +222,8 @@ TEST(TAnimatedCursor, RefusesOtherStreams) {
 
 TEST(TAniCursorImage, AnimatedGifOverButtonFace) {
   TAniCursorImage image;
-  TMemoryStream stream(Ani({.Frames = 3, .Sequence = {0, 1, 2, 1}, .Rates = {10, 6, 6, 10}, .Title = "Walk",
-                            .Artist = "Ann"}));
+  TMemoryStream stream(
+      Ani({.Frames = 3, .Sequence = {0, 1, 2, 1}, .Rates = {10, 6, 6, 10}, .Title = "Walk", .Artist = "Ann"}));
   image.LoadFromStream(stream);
   EXPECT_EQ(image.StepCount(), 4);
   EXPECT_EQ(image.Depth(), 24);

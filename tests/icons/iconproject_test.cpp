@@ -116,7 +116,8 @@ TEST(TIconProject, CompactLengths) {
     uint32_t Length;
     Bytes Prefix;
   };
-  for (const TCase& c : {TCase{5, {5}}, TCase{251, {251}}, TCase{300, {252, 0x2C, 0x01}}, TCase{70000, {254, 0x70, 0x11, 0x01, 0}}}) {
+  for (const TCase& c :
+       {TCase{5, {5}}, TCase{251, {251}}, TCase{300, {252, 0x2C, 0x01}}, TCase{70000, {254, 0x70, 0x11, 0x01, 0}}}) {
     TMemoryStream stream;
     WriteCompactLength(stream, c.Length);
     EXPECT_EQ(stream.Bytes(), c.Prefix) << c.Length;

@@ -118,8 +118,9 @@ TEST(MacIcons, ElementsAndTheirPairing) {
       {"il32 + l8mk", Icns({Element("il32", Rgb(32, 10, 20, 30)), Element("l8mk", alpha)}), "32x32 "},
       {"icl8 + icn#", Icns({Element("icl8", Bytes(1024, 5)), Element("icn#", MonoWithMask(32))}), "32x8 32x1 "},
       {"upper-case ICN#", Icns({Element("ICN#", MonoWithMask(32))}), "32x1 "},
-      {"ic07 + it32 + t8mk", Icns({Element("ic07", PngBytes(128)), Element("it32", Rgb(128, 1, 2, 3, true)),
-                                   Element("t8mk", Bytes(128 * 128, 255))}),
+      {"ic07 + it32 + t8mk",
+       Icns({Element("ic07", PngBytes(128)), Element("it32", Rgb(128, 1, 2, 3, true)),
+             Element("t8mk", Bytes(128 * 128, 255))}),
        "128x32 128x32c "},
       {"ic08 is packed", Icns({Element("ic08", PngBytes(256))}), "256x32p "},
       {"icl4 of 511 bytes", Icns({Element("icl4", Bytes(511, 0))}), ""},
@@ -195,7 +196,8 @@ TEST(MacIcons, ResourceForkItemsByLength) {
       {"64 bytes without", Fork({Bytes(64, 1)}), "16x1 "},
       {"ich8 of 2312 bytes", Fork({Bytes(2312, 9)}), "48x8 "},
       {"icl4 and ics4", Fork({Bytes(512, 0x12), Bytes(128, 0x34)}), "32x4 16x4 "},
-      {"embedded icns ends the walk", Fork({Icns({Element("il32", Rgb(32, 1, 1, 1)), Element("info", Bytes(10, 0))}), Bytes(1024, 3)}), "32x32 "},
+      {"embedded icns ends the walk",
+       Fork({Icns({Element("il32", Rgb(32, 1, 1, 1)), Element("info", Bytes(10, 0))}), Bytes(1024, 3)}), "32x32 "},
       {"too short", Bytes(100, 0), ""},
   };
   for (const TCase& c : cases) EXPECT_EQ(Layout(*Load(c.File)), c.Layout) << c.Name;
@@ -241,11 +243,16 @@ TEST(MacIconCorpus, EveryFileLoadsOrFailsCleanly) {
     int Images;
   };
   const TCase cases[] = {
-      {"icns/pillow_pillow.icns", 10},          {"icns/pillow_pillow2.icns", 5},
-      {"icns/pillow_pillow3.icns", 8},          {"rsrc/appledouble_DashBoard.ntkc", 6},
-      {"rsrc/appledouble_extras2GC.RSRC", 6},   {"rsrc/appledouble_NewDBPicts.rsrc", -1},
-      {"rsrc/nethack_NetHack.rsrc", -1},        {"rsrc/rsrcfork_empty.rsrc", 0},
-      {"rsrc/rsrcfork_testfile.rsrc", -1},      {"rsrc/rsrcfork_unicode.textClipping.rsrc", -1},
+      {"icns/pillow_pillow.icns", 10},
+      {"icns/pillow_pillow2.icns", 5},
+      {"icns/pillow_pillow3.icns", 8},
+      {"rsrc/appledouble_DashBoard.ntkc", 6},
+      {"rsrc/appledouble_extras2GC.RSRC", 6},
+      {"rsrc/appledouble_NewDBPicts.rsrc", -1},
+      {"rsrc/nethack_NetHack.rsrc", -1},
+      {"rsrc/rsrcfork_empty.rsrc", 0},
+      {"rsrc/rsrcfork_testfile.rsrc", -1},
+      {"rsrc/rsrcfork_unicode.textClipping.rsrc", -1},
       {"rsrc/appledouble_button_bar_pattern", -1},
   };
   for (const TCase& c : cases) {

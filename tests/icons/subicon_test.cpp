@@ -16,7 +16,8 @@ namespace glyphmill {
 namespace {
 
 // A 40-byte info header with doubled height, followed by zeroed bits of the right length.
-std::vector<uint8_t> DibBytes(int32_t width, int32_t height, uint16_t planes, uint16_t bitCount, bool withBits = false) {
+std::vector<uint8_t> DibBytes(int32_t width, int32_t height, uint16_t planes, uint16_t bitCount,
+                              bool withBits = false) {
   std::vector<uint8_t> bytes(40, 0);
   StoreU32LE(&bytes[0], 40);
   StoreU32LE(&bytes[4], static_cast<uint32_t>(width));
@@ -43,9 +44,18 @@ std::vector<uint8_t> PngHeaderOnly(uint32_t width, uint32_t height, uint8_t bitD
     bytes.insert(bytes.end(), 4, 0);
   };
   chunk("tEXt", {'a', 0, 'b'});
-  std::vector<uint8_t> ihdr = {uint8_t(width >> 24),  uint8_t(width >> 16),  uint8_t(width >> 8),  uint8_t(width),
-                               uint8_t(height >> 24), uint8_t(height >> 16), uint8_t(height >> 8), uint8_t(height),
-                               bitDepth,              colorType,             0,                    0,
+  std::vector<uint8_t> ihdr = {uint8_t(width >> 24),
+                               uint8_t(width >> 16),
+                               uint8_t(width >> 8),
+                               uint8_t(width),
+                               uint8_t(height >> 24),
+                               uint8_t(height >> 16),
+                               uint8_t(height >> 8),
+                               uint8_t(height),
+                               bitDepth,
+                               colorType,
+                               0,
+                               0,
                                0};
   chunk("IHDR", ihdr);
   chunk("IEND", {});
@@ -74,11 +84,10 @@ TEST(SubIconTest, EntryFromDibHeader) {
     bool invalid;
   };
   const TCase cases[] = {
-      {256, 256, 1, 32, 0, 0, 0, false},      {255, 255, 1, 32, 255, 255, 0, false},
-      {0, 64, 1, 8, 64, 64, 0, false},        {48, 0, 1, 4, 48, 48, 16, false},
-      {16, 16, 1, 1, 16, 16, 2, false},       {5999, 16, 1, 24, 0, 16, 0, false},
-      {6000, 16, 1, 24, 0, 16, 0, true},      {16, 6000, 1, 24, 16, 0, 0, true},
-      {16, 16, 1, 33, 16, 16, 0, true},       {-16, 16, 1, 24, 0, 16, 0, true},
+      {256, 256, 1, 32, 0, 0, 0, false}, {255, 255, 1, 32, 255, 255, 0, false}, {0, 64, 1, 8, 64, 64, 0, false},
+      {48, 0, 1, 4, 48, 48, 16, false},  {16, 16, 1, 1, 16, 16, 2, false},      {5999, 16, 1, 24, 0, 16, 0, false},
+      {6000, 16, 1, 24, 0, 16, 0, true}, {16, 6000, 1, 24, 16, 0, 0, true},     {16, 16, 1, 33, 16, 16, 0, true},
+      {-16, 16, 1, 24, 0, 16, 0, true},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << "x" << c.bits);
@@ -346,7 +355,9 @@ TEST(SubIconTest, PackKeepsEveryDepthsVisiblePixels) {
     for (int y = 0; y < 9; ++y)
       for (int x = 0; x < 12; ++x) {
         ASSERT_EQ(maskA.GetPixel(x, y), maskB.GetPixel(x, y)) << x << "," << y;
-        if (maskA.GetPixel(x, y) == 0) { ASSERT_EQ(a.GetPixel(x, y), b.GetPixel(x, y)) << x << "," << y; }
+        if (maskA.GetPixel(x, y) == 0) {
+          ASSERT_EQ(a.GetPixel(x, y), b.GetPixel(x, y)) << x << "," << y;
+        }
       }
   }
 }

@@ -12,7 +12,8 @@ const std::vector<TRGBQuad> BlackWhite = {TRGBQuad{0, 0, 0, 0}, TRGBQuad{255, 25
 TBitmap Numbered(int width, int height) {
   TBitmap bitmap = NewBitmap32(width, height);
   for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) FillRect32(bitmap, 0xA0000000u + static_cast<uint32_t>(y * 16 + x), Rect(x, y, x + 1, y + 1));
+    for (int x = 0; x < width; ++x)
+      FillRect32(bitmap, 0xA0000000u + static_cast<uint32_t>(y * 16 + x), Rect(x, y, x + 1, y + 1));
   return bitmap;
 }
 
@@ -60,7 +61,9 @@ TEST(BitmapTools, CreateFilledBitmap) {
     EXPECT_EQ(bitmap.PixelFormat(), c.Format);
     ASSERT_EQ(bitmap.Width(), 11);
     ASSERT_EQ(bitmap.Height(), 3);
-    if (c.Format == pf1bit) { EXPECT_EQ(bitmap.Palette(), BlackWhite); }
+    if (c.Format == pf1bit) {
+      EXPECT_EQ(bitmap.Palette(), BlackWhite);
+    }
     for (int y = 0; y < 3; ++y)
       for (int x = 0; x < 11; ++x) ASSERT_EQ(bitmap.GetPixel(x, y), c.Expected) << x << "," << y;
   }

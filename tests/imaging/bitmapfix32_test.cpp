@@ -26,10 +26,10 @@ TBmpBuild Picture(int bits, uint8_t alpha) {
 struct TRepairCase {
   const char* Name;
   TBmpBuild Build;
-  size_t Prefix;                // bytes in the stream before the BMP
+  size_t Prefix;  // bytes in the stream before the BMP
   int Format;
-  int AlphaOfFirst;             // alpha of pixel (0, 0) after loading
-  int64_t EndFromStreamEnd;     // expected stream position counted back from the stream's end
+  int AlphaOfFirst;          // alpha of pixel (0, 0) after loading
+  int64_t EndFromStreamEnd;  // expected stream position counted back from the stream's end
 };
 
 std::vector<TRepairCase> RepairCases() {
@@ -134,9 +134,9 @@ TEST(BitmapFix32, Saves32BitWithAlpha) {
   TMemoryStream stream;
   bitmap.SaveToStream(stream);
   const std::vector<uint8_t> header = {
-      'B', 'M', 78, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,                  // file size 78, pixels at 54
-      40, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 1, 0, 32, 0, 0, 0, 0, 0,    // 3 × 2, 32 bits, no compression
-      24, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,     // image size 24
+      'B', 'M', 78, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,                     // file size 78, pixels at 54
+      40,  0,   0,  0, 3, 0, 0, 0, 2, 0, 0,  0, 1, 0, 32, 0, 0, 0, 0, 0,  // 3 × 2, 32 bits, no compression
+      24,  0,   0,  0, 0, 0, 0, 0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0, 0,  // image size 24
   };
   ASSERT_EQ(stream.Size(), 78);
   EXPECT_EQ(std::vector<uint8_t>(stream.Bytes().begin(), stream.Bytes().begin() + 54), header);

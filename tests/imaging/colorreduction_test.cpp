@@ -29,11 +29,12 @@ TEST(ColorReduction, StandardPalettes) {
   const struct {
     int FIndex;
     TColor FColor;
-  } entries[] = {{0, RGBColor(0, 0, 0)},       {1, RGBColor(128, 0, 0)},       {8, RGBColor(192, 192, 192)},
-                 {15, RGBColor(255, 255, 255)}, {16, RGBColor(9, 9, 9)},        {35, RGBColor(248, 248, 248)},
+  } entries[] = {{0, RGBColor(0, 0, 0)},        {1, RGBColor(128, 0, 0)},      {8, RGBColor(192, 192, 192)},
+                 {15, RGBColor(255, 255, 255)}, {16, RGBColor(9, 9, 9)},       {35, RGBColor(248, 248, 248)},
                  {36, RGBColor(255, 251, 240)}, {39, RGBColor(166, 202, 240)}, {40, RGBColor(62, 0, 0)},
-                 {46, RGBColor(240, 0, 0)},     {47, RGBColor(255, 36, 36)},    {51, RGBColor(255, 180, 180)},
-                 {52, RGBColor(62, 20, 0)},     {76, RGBColor(62, 62, 0)},      {88, RGBColor(42, 62, 0)},      {255, RGBColor(255, 180, 205)}};
+                 {46, RGBColor(240, 0, 0)},     {47, RGBColor(255, 36, 36)},   {51, RGBColor(255, 180, 180)},
+                 {52, RGBColor(62, 20, 0)},     {76, RGBColor(62, 62, 0)},     {88, RGBColor(42, 62, 0)},
+                 {255, RGBColor(255, 180, 205)}};
   for (const auto& e : entries) EXPECT_EQ(QuadToColor(table[static_cast<size_t>(e.FIndex)]), e.FColor) << e.FIndex;
   for (int i = 0; i < 16; ++i) EXPECT_EQ(table[static_cast<size_t>(i)], StandardPalette16()[static_cast<size_t>(i)]);
   EXPECT_EQ(StandardPalette2().size(), 2u);
@@ -47,7 +48,8 @@ TEST(ColorReduction, StandardPalettes) {
 TEST(ColorReduction, FewColoursKeepFirstSeenOrder) {
   TBitmap picture = Bitmap24(32, 32);
   std::vector<TColor> colours;
-  for (int i = 0; i < 10; ++i) colours.push_back(RGBColor(static_cast<uint8_t>(20 * i + 5), static_cast<uint8_t>(7 * i), 100));
+  for (int i = 0; i < 10; ++i)
+    colours.push_back(RGBColor(static_cast<uint8_t>(20 * i + 5), static_cast<uint8_t>(7 * i), 100));
   for (int y = 0; y < 32; ++y)
     for (int x = 0; x < 32; ++x) picture.SetPixel(x, y, colours[static_cast<size_t>((x / 4 + y) % 10)]);
   const TColor corner = picture.GetPixel(0, 31);
@@ -71,7 +73,8 @@ TEST(ColorReduction, NearColoursUseTheSevenBitList) {
   for (int y = 0; y < 10; ++y)
     for (int x = 0; x < 30; ++x) {
       const int i = y * 15 + x / 2;  // 150 even bases, each also with its odd neighbour
-      const TColor even = RGBColor(static_cast<uint8_t>(2 * (i % 100) + 20), static_cast<uint8_t>(2 * (i / 100) + 60), 90);
+      const TColor even =
+          RGBColor(static_cast<uint8_t>(2 * (i % 100) + 20), static_cast<uint8_t>(2 * (i / 100) + 60), 90);
       picture.SetPixel(x, y, x % 2 ? even : even | 0x010101);  // the corner is odd
     }
   const TColor corner = picture.GetPixel(0, 9);
@@ -95,7 +98,9 @@ TEST(ColorReduction, NearColoursUseTheSevenBitList) {
   // Every exact colour in the palette is mapped to itself.
   for (int y = 0; y < 10; ++y)
     for (int x = 0; x < 30; ++x)
-      if (seen.count(picture.GetPixel(x, y))) { ASSERT_EQ(target.GetPixel(x, y), picture.GetPixel(x, y)); }
+      if (seen.count(picture.GetPixel(x, y))) {
+        ASSERT_EQ(target.GetPixel(x, y), picture.GetPixel(x, y));
+      }
 }
 
 // A photograph-like picture overflows every list: the popularity of the coarse grid comes first.
@@ -103,8 +108,9 @@ TEST(ColorReduction, PhotographUsesTheHistogram) {
   TBitmap picture = Bitmap24(160, 160);
   for (int y = 0; y < 160; ++y)
     for (int x = 0; x < 160; ++x)
-      picture.SetPixel(x, y, RGBColor(static_cast<uint8_t>(x * 255 / 159), static_cast<uint8_t>(y * 255 / 159),
-                                      static_cast<uint8_t>((x * 7 + y * 3) % 256)));
+      picture.SetPixel(x, y,
+                       RGBColor(static_cast<uint8_t>(x * 255 / 159), static_cast<uint8_t>(y * 255 / 159),
+                                static_cast<uint8_t>((x * 7 + y * 3) % 256)));
   TBitmap target;
   ReduceTo8Bit(picture, target, true, 80, 256);
   EXPECT_EQ(Entry(target, 0), Black);
@@ -119,7 +125,8 @@ TEST(ColorReduction, PhotographUsesTheHistogram) {
       const TColor p = picture.GetPixel(x, y);
       const int r = coordinate(GetRValue(p)), g = coordinate(GetGValue(p)), b = coordinate(GetBValue(p));
       if (r % 8 == 0 && g % 8 == 0 && b % 8 == 0)
-        coarse.insert(RGBColor(static_cast<uint8_t>(channel(r)), static_cast<uint8_t>(channel(g)), static_cast<uint8_t>(channel(b))));
+        coarse.insert(RGBColor(static_cast<uint8_t>(channel(r)), static_cast<uint8_t>(channel(g)),
+                               static_cast<uint8_t>(channel(b))));
     }
   coarse.erase(Black);
   coarse.erase(White);
@@ -197,8 +204,11 @@ TEST(ColorReduction, SameSizeConversionToEveryDepth) {
   const struct {
     TPixelFormat FFormat;
     TColor FOpaque;
-  } cases[] = {{pf1bit, White}, {pf4bit, RGBColor(255, 255, 0)}, {pf8bit, RGBColor(255, 255, 0)},
-               {pf24bit, RGBColor(255, 255, 0)}, {pf32bit, RGBColor(255, 255, 0)}};
+  } cases[] = {{pf1bit, White},
+               {pf4bit, RGBColor(255, 255, 0)},
+               {pf8bit, RGBColor(255, 255, 0)},
+               {pf24bit, RGBColor(255, 255, 0)},
+               {pf32bit, RGBColor(255, 255, 0)}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.FFormat);
     TBitmap target, mask;
@@ -207,7 +217,9 @@ TEST(ColorReduction, SameSizeConversionToEveryDepth) {
     ASSERT_EQ(target.Width(), 3);
     ASSERT_EQ(mask.PixelFormat(), pf1bit);
     EXPECT_EQ(target.GetPixel(0, 0), c.FOpaque);
-    if (c.FFormat == pf4bit) { EXPECT_TRUE(std::equal(target.Palette().begin(), target.Palette().end(), StandardPalette16().begin())); }
+    if (c.FFormat == pf4bit) {
+      EXPECT_TRUE(std::equal(target.Palette().begin(), target.Palette().end(), StandardPalette16().begin()));
+    }
     if (c.FFormat == pf32bit) {
       EXPECT_EQ(GetPixel32(target, 1, 0), transparent);  // 32 bits keep the alpha; the mask copies none
       EXPECT_EQ(mask.GetPixel(1, 0), Black);
@@ -238,7 +250,8 @@ TEST(ColorReduction, SixteenColoursExpandToTheDefaultTable) {
 
 // Padding entries count as black, so a palette without black gets it only by the repair.
 TEST(ColorReduction, ExpandPaletteAndEnsureBlackAndWhite) {
-  const TRGBQuad source[3] = {ColorToQuad(RGBColor(1, 2, 3)), ColorToQuad(RGBColor(4, 5, 6)), ColorToQuad(RGBColor(7, 8, 9))};
+  const TRGBQuad source[3] = {ColorToQuad(RGBColor(1, 2, 3)), ColorToQuad(RGBColor(4, 5, 6)),
+                              ColorToQuad(RGBColor(7, 8, 9))};
   TBitmap target;
   target.SetPixelFormat(pf8bit);
   ExpandPaletteTo8Bit(target, source, false);
@@ -268,7 +281,8 @@ TEST(ColorReduction, ExpandPaletteAndEnsureBlackAndWhite) {
 TEST(ColorReduction, ExactPaletteConversion) {
   TBitmap picture = Bitmap24(16, 16);
   for (int y = 0; y < 16; ++y)
-    for (int x = 0; x < 16; ++x) picture.SetPixel(x, y, RGBColor(static_cast<uint8_t>(x * 16 + 1), static_cast<uint8_t>(y * 16 + 1), 7));
+    for (int x = 0; x < 16; ++x)
+      picture.SetPixel(x, y, RGBColor(static_cast<uint8_t>(x * 16 + 1), static_cast<uint8_t>(y * 16 + 1), 7));
   TBitmap target;
   // 256 colours plus black and white do not fit ...
   EXPECT_FALSE(ExactPaletteConversion(picture, target, true, true));
@@ -326,8 +340,8 @@ TEST(ColorReduction, ReserveTransparentIndexMergesTheClosestPair) {
     int FKeptAfter;  // where the kept entry ends up
     TColor FKept;
   } cases[] = {
-      {1, 3, 15, White},                                                    // silver dropped; white is pure
-      {5, 2, 9, RGBColor(merged, merged, merged)},                          // white dropped; silver averaged
+      {1, 3, 15, White},                            // silver dropped; white is pure
+      {5, 2, 9, RGBColor(merged, merged, merged)},  // white dropped; silver averaged
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.FSilverUses);

@@ -83,7 +83,9 @@ TEST(DetectFileType, RecognisesEveryTypeByContent) {
       {"icon", Padded(Concat({{0, 0, 1, 0, 1, 0}, icoEntry}), 200), {1, 1}},
       {"cursor", Padded(Concat({{0, 0, 2, 0, 3, 0}, icoEntry}), 200), {1, 2}},
       {"icon directory without images", Padded({0, 0, 1, 0, 0, 0}, 200), {0, 0}},
-      {"32-bit resource file", Padded(Concat({U32(0), U32(32), U32(0xFFFF), U32(0xFFFF), U32(0), U32(0)}), 64), {19, 0}},
+      {"32-bit resource file",
+       Padded(Concat({U32(0), U32(32), U32(0xFFFF), U32(0xFFFF), U32(0), U32(0)}), 64),
+       {19, 0}},
       {"resource header of 20 bytes", Padded(Concat({U32(0), U32(32), U32(0xFFFF), U32(0xFFFF)}), 20), {0, 0}},
       {"headerless icon", Put(Padded({1, 0}, 100), 18, U32(40)), {1, 4}},
       {"word 1 without a bitmap header", Put(Padded({1, 0}, 100), 18, U32(12)), {0, 0}},
@@ -139,8 +141,8 @@ TEST(DetectFileType, RecognisesEveryTypeByContent) {
       {"Mac fork without icons", MacFork(512, "STR vers"), {21, 0}},
       {"map offset too small for a fork", MacFork(132, "icl8"), {0, 0}},
       {"resource map by its type list",
-       Put(Put(Padded(Concat({U32BE(256), U32BE(400)}), 500), 271, Concat({{10, 0, 11, 0, 12, 0, 14, 0, 13, 0}})),
-           400, U32(7)),
+       Put(Put(Padded(Concat({U32BE(256), U32BE(400)}), 500), 271, Concat({{10, 0, 11, 0, 12, 0, 14, 0, 13, 0}})), 400,
+           U32(7)),
        {16, 0}},
   };
   for (const TDetectCase& c : cases) EXPECT_EQ(Detect(c.Content), c.Expected) << c.Name;
@@ -203,7 +205,7 @@ TEST(DetectFileType, HelpersRestoreThePosition) {
 TEST(DetectFileType, CorpusFilesByFolder) {
   const auto corpus = test::CorpusDir();
   if (corpus.empty()) GTEST_SKIP() << "no corpus";
-  const std::pair<const char*, int> folders[] = {{"png", 8}, {"gif", 7}, {"bmp", 6}, {"psd", 9},
+  const std::pair<const char*, int> folders[] = {{"png", 8}, {"gif", 7},   {"bmp", 6},  {"psd", 9},
                                                  {"ani", 4}, {"icns", 16}, {"pe32", 2}, {"pe64", 2}};
   for (const auto& [folder, code] : folders)
     for (const auto& entry : std::filesystem::directory_iterator(corpus / folder))

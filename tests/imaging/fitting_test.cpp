@@ -86,9 +86,9 @@ TEST(PlaceImage, ScalesCentresOrCrops) {
   };
   for (const Case& c : cases) {
     const TPlacement placement = PlaceImage(c.sw, c.sh, c.tw, c.th, c.shrink, c.zoom);
-    EXPECT_EQ(placement, c.expected) << c.sw << "x" << c.sh << " into " << c.tw << "x" << c.th << " shrink "
-                                     << c.shrink << " zoom " << c.zoom << ": " << placement.FScale << " "
-                                     << Show(placement.FSource) << " " << Show(placement.FTarget);
+    EXPECT_EQ(placement, c.expected) << c.sw << "x" << c.sh << " into " << c.tw << "x" << c.th << " shrink " << c.shrink
+                                     << " zoom " << c.zoom << ": " << placement.FScale << " " << Show(placement.FSource)
+                                     << " " << Show(placement.FTarget);
   }
 }
 
@@ -191,8 +191,12 @@ TEST(ConvertBitmap, FittingLeavesTransparentBands) {
         for (int y = 0; y < 16; ++y) {
           const bool opaque = y >= c.firstRow && y < c.endRow;
           EXPECT_EQ(mask.GetPixel(7, y), opaque ? Black : White) << "row " << y;
-          if (format == pf32bit && !opaque) { EXPECT_EQ(Pixel32(target, 7, y), 0u) << "row " << y; }
-          if (format != pf32bit && !opaque) { EXPECT_EQ(target.GetPixel(7, y), Black) << "row " << y; }
+          if (format == pf32bit && !opaque) {
+            EXPECT_EQ(Pixel32(target, 7, y), 0u) << "row " << y;
+          }
+          if (format != pf32bit && !opaque) {
+            EXPECT_EQ(target.GetPixel(7, y), Black) << "row " << y;
+          }
         }
       }
     }
@@ -234,7 +238,9 @@ TEST(ConvertBitmap, SweepOfSizesAndFormats) {
   // Tiny and lopsided sizes reach the one-pixel and staged paths of the resampler.
   std::mt19937 random(2024);
   const TPixelFormat formats[] = {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit};
-  const auto side = [&] { return random() % 3 == 0 ? 1 + static_cast<int>(random() % 3) : 1 + static_cast<int>(random() % 70); };
+  const auto side = [&] {
+    return random() % 3 == 0 ? 1 + static_cast<int>(random() % 3) : 1 + static_cast<int>(random() % 70);
+  };
   for (int i = 0; i < 200; ++i) {
     const int sw = side(), sh = side(), tw = side(), th = side();
     const TPixelFormat from = formats[random() % 7], to = formats[random() % 7];

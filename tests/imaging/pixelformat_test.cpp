@@ -6,8 +6,8 @@ namespace glyphmill {
 namespace {
 
 TEST(PixelFormat, BitsCodesAndNames) {
-  const std::vector<std::pair<int, int>> bitsOfFormat = {{-1, 0}, {0, 0}, {1, 1}, {2, 4}, {3, 8}, {4, 16},
-                                                         {5, 16}, {6, 24}, {7, 32}, {8, 0}};
+  const std::vector<std::pair<int, int>> bitsOfFormat = {{-1, 0}, {0, 0},  {1, 1},  {2, 4},  {3, 8},
+                                                         {4, 16}, {5, 16}, {6, 24}, {7, 32}, {8, 0}};
   for (const auto& [format, bits] : bitsOfFormat) EXPECT_EQ(BitsOfFormat(format), bits) << format;
 
   const std::vector<std::tuple<int, TPixelFormat, const char*>> byBits = {

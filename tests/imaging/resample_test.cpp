@@ -58,10 +58,9 @@ TEST(Filters, KernelValuesAtKnownPoints) {
     int filter;
     double t, value;
   } cases[] = {
-      {1, 0.25, 0.75},  {2, 0.5, 0.5},          {3, 0.25, 0.6875},   {3, 1.0, 0.125},
-      {4, 0.0, 2 / 3.}, {4, 1.0, 1 / 6.},       {5, 0.0, 1.0},       {5, 1.0, 0.0},
-      {5, -3.5, 0.0},   {6, 0.0, 16 / 18.},     {6, 1.0, 1 / 18.},   {7, -0.5, 0.0},
-      {7, 0.5, 1.0},    {8, -0.25, 0.75},       {8, 1.0, 0.0},       {9, 0.0, 0.0},
+      {1, 0.25, 0.75}, {2, 0.5, 0.5},    {3, 0.25, 0.6875}, {3, 1.0, 0.125},    {4, 0.0, 2 / 3.},  {4, 1.0, 1 / 6.},
+      {5, 0.0, 1.0},   {5, 1.0, 0.0},    {5, -3.5, 0.0},    {6, 0.0, 16 / 18.}, {6, 1.0, 1 / 18.}, {7, -0.5, 0.0},
+      {7, 0.5, 1.0},   {8, -0.25, 0.75}, {8, 1.0, 0.0},     {9, 0.0, 0.0},
   };
   for (const Case& c : cases) EXPECT_NEAR(FilterKernel(c.filter, c.t), c.value, 1e-12) << c.filter << " at " << c.t;
 }
@@ -196,7 +195,9 @@ TEST(ResampleBitmap, TransparentPixelsLendNoColour) {
     for (int y = 0; y < 4; ++y) {
       for (int x = 0; x < 16; ++x) {
         const uint32_t pixel = Pixel(target, x, y);
-        if (Alpha(pixel) != 0) { EXPECT_EQ(pixel & 0x00FFFFFF, 0x0000FFu) << "filter " << filter << " at " << x; }
+        if (Alpha(pixel) != 0) {
+          EXPECT_EQ(pixel & 0x00FFFFFF, 0x0000FFu) << "filter " << filter << " at " << x;
+        }
       }
       // Far from the blue half the result is empty, colour included.
       EXPECT_EQ(Pixel(target, 0, y), 0u);
@@ -238,7 +239,8 @@ TEST(ResampleBitmap, SoftEdgePaddingMatchesAnExplicitTransparentFrame) {
   TBitmap framed = Picture32(sw + 60, sh + 60, [](int, int) { return 0u; });
   for (int y = 0; y < sh; ++y) std::memcpy(framed.ScanLine(y + 30) + 4 * 30, source.ScanLine(y), 4 * sw);
   for (const auto& [tw, th] : {std::pair{16, 16}, std::pair{48, 20}, std::pair{100, 90}}) {
-    const int px = static_cast<int>(std::nearbyint(tw * 30.0 / sw)), py = static_cast<int>(std::nearbyint(th * 30.0 / sh));
+    const int px = static_cast<int>(std::nearbyint(tw * 30.0 / sw)),
+              py = static_cast<int>(std::nearbyint(th * 30.0 / sh));
     TBitmap large = Target(tw + 2 * px, th + 2 * py);
     FilteredResample(framed, large, LanczosFilter);
     TBitmap target = Target(tw, th);
@@ -268,8 +270,8 @@ TEST(EdgeBandAlphas, BandsAndWhenThereAreNone) {
     TPixelFormat format;
     bool present;
   } cases[] = {
-      {3, 10, pf32bit, false},  {10, 3, pf32bit, false}, {200, 4, pf32bit, false}, {4, 200, pf32bit, false},
-      {160, 4, pf32bit, true},  {4, 160, pf32bit, true}, {64, 64, pf24bit, false},
+      {3, 10, pf32bit, false}, {10, 3, pf32bit, false}, {200, 4, pf32bit, false}, {4, 200, pf32bit, false},
+      {160, 4, pf32bit, true}, {4, 160, pf32bit, true}, {64, 64, pf24bit, false},
   };
   for (const Case& c : cases) {
     TBitmap bitmap = Picture32(c.width, c.height, [](int, int) { return 0x7F000000u; });
@@ -277,7 +279,9 @@ TEST(EdgeBandAlphas, BandsAndWhenThereAreNone) {
     const auto result = EdgeBandAlphas(bitmap);
     ASSERT_EQ(result.has_value(), c.present) << c.width << "x" << c.height;
     // A band thicker than the picture is high stops at the picture.
-    if (result) { EXPECT_EQ(*result, (TEdgeBandAlphas{0x7F, 0x7F, 0x7F, 0x7F})); }
+    if (result) {
+      EXPECT_EQ(*result, (TEdgeBandAlphas{0x7F, 0x7F, 0x7F, 0x7F}));
+    }
   }
 }
 

@@ -89,7 +89,9 @@ TEST(Transparency, CuttingOutMatchesExactly) {
     for (int x = 0; x < 5; ++x) {
       const bool cut = (x == 0 && y == 0) || (x == 3 && y == 1);
       EXPECT_EQ(MaskWhite(mask, x, y), cut) << x << "," << y;
-      if (cut) { EXPECT_EQ(picture.GetPixel(x, y), 0u); }
+      if (cut) {
+        EXPECT_EQ(picture.GetPixel(x, y), 0u);
+      }
     }
   EXPECT_EQ(picture.GetPixel(1, 0), NearMagenta);
 
@@ -272,9 +274,10 @@ TEST(Transparency, BlendPixel) {
       {0x40010203, 0x00FFFFFF, 0x40010203},  // lower fully transparent
       {0x00010203, 0x80FFFFFF, 0x80FFFFFF},  // upper fully transparent
       // 128 over opaque: cL + (cU − cL) × 128 / 255 per channel, alpha 255.
-      {0x80FF0010, 0xFF1020F0, 0xFF000000u | (static_cast<uint32_t>(0x10 + (0xFF - 0x10) * 128 / 255) << 16) |
-                                   (static_cast<uint32_t>(0x20 + (0x00 - 0x20) * 128 / 255) << 8) |
-                                   static_cast<uint32_t>(0xF0 + (0x10 - 0xF0) * 128 / 255)},
+      {0x80FF0010, 0xFF1020F0,
+       0xFF000000u | (static_cast<uint32_t>(0x10 + (0xFF - 0x10) * 128 / 255) << 16) |
+           (static_cast<uint32_t>(0x20 + (0x00 - 0x20) * 128 / 255) << 8) |
+           static_cast<uint32_t>(0xF0 + (0x10 - 0xF0) * 128 / 255)},
       {semi, under,
        (static_cast<uint32_t>(60 + 100 - 60 * 100 / 255) << 24) |
            (static_cast<uint32_t>((0xC8 * w + 0x0A * (255 - w)) / 255) << 16) |
@@ -312,7 +315,9 @@ TEST(Transparency, Composition) {
     ComposeOverColor(picture, target, background);
     EXPECT_EQ(target.GetPixel(0, 0), RGBColor(0x11, 0x22, 0x33));
     EXPECT_EQ(target.GetPixel(1, 0), RGBColor(0x80 * 0xFF / 255, 0, 200 - 0x80 * 200 / 255));
-    if (format == pf32bit) { EXPECT_EQ(target.ScanLine(0)[7], 255); }
+    if (format == pf32bit) {
+      EXPECT_EQ(target.ScanLine(0)[7], 255);
+    }
   }
   // Over a 32-bit target: BlendPixel pixel by pixel, over the area both cover.
   TBitmap target = Bitmap32(3, 2, 0xFF0000C8);

@@ -250,7 +250,8 @@ TEST(ModuleProbe, CountsGroupsOfEachKindOfModule) {
   } cases[] = {
       {"empty", {}, false, -1, false},
       {"NE", NeLibrary({}), true, 3, false},
-      {"PE32", PeWithResources({{"14", "1", "1033", {}}, {"14", "1", "1031", {}}, {"14", "X", "0", {}}}), true, 3, false},
+      {"PE32", PeWithResources({{"14", "1", "1033", {}}, {"14", "1", "1031", {}}, {"14", "X", "0", {}}}), true, 3,
+       false},
       {"PE32 no groups", PeWithResources({{"3", "1", "0", {1}}}), false, 0, false},
       {"PE32+", PeWithResources({{"14", "1", "1033", {1}}, {"14", "1", "1031", {2}}}, 0x20B), true, 1, true},
       {"optional header too long", optionalTooLong, false, -1, false},

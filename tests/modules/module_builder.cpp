@@ -46,7 +46,8 @@ std::vector<uint16_t> Utf16(const std::string& text) {
       units.push_back(static_cast<uint16_t>(((lead & 0x1F) << 6) | (text[i + 1] & 0x3F)));
       i += 2;
     } else {
-      units.push_back(static_cast<uint16_t>(((lead & 0x0F) << 12) | ((text[i + 1] & 0x3F) << 6) | (text[i + 2] & 0x3F)));
+      units.push_back(
+          static_cast<uint16_t>(((lead & 0x0F) << 12) | ((text[i + 1] & 0x3F) << 6) | (text[i + 2] & 0x3F)));
       i += 3;
     }
   }
@@ -236,8 +237,8 @@ TBytes ResourceSection(const std::vector<TPeResource>& resources, uint32_t secti
       writeDirectory(name.Offset, languages);
       for (const auto& language : name.Languages) {
         const TPeResource& resource = *language.Resource;
-        const uint32_t address =
-            resource.DataAddress ? *resource.DataAddress : sectionAddress + static_cast<uint32_t>(dataOffsets[&resource]);
+        const uint32_t address = resource.DataAddress ? *resource.DataAddress
+                                                      : sectionAddress + static_cast<uint32_t>(dataOffsets[&resource]);
         PutU32(bytes, language.EntryOffset, address);
         PutU32(bytes, language.EntryOffset + 4,
                resource.DeclaredSize ? *resource.DeclaredSize : static_cast<uint32_t>(resource.Data.size()));
@@ -249,7 +250,8 @@ TBytes ResourceSection(const std::vector<TPeResource>& resources, uint32_t secti
     PutU16(bytes, at, static_cast<uint16_t>(units.size()));
     for (size_t i = 0; i < units.size(); ++i) PutU16(bytes, at + 2 + 2 * i, units[i]);
   }
-  for (const auto& [resource, at] : dataOffsets) std::copy(resource->Data.begin(), resource->Data.end(), bytes.begin() + at);
+  for (const auto& [resource, at] : dataOffsets)
+    std::copy(resource->Data.begin(), resource->Data.end(), bytes.begin() + at);
   return bytes;
 }
 
@@ -283,7 +285,8 @@ TBytes PeFile(const std::vector<TPeSection>& sections, uint32_t resourceAddress,
     const size_t header = sectionTable + 40 * i;
     const std::string name = ".s" + std::to_string(i);
     std::copy(name.begin(), name.end(), bytes.begin() + header);
-    PutU32(bytes, header + 8, section.VirtualSize != 0 ? section.VirtualSize : static_cast<uint32_t>(section.Data.size()));
+    PutU32(bytes, header + 8,
+           section.VirtualSize != 0 ? section.VirtualSize : static_cast<uint32_t>(section.Data.size()));
     PutU32(bytes, header + 12, section.VirtualAddress);
     const size_t raw = Align(section.Data.size(), 0x200);
     PutU32(bytes, header + 16, static_cast<uint32_t>(raw));
@@ -295,8 +298,9 @@ TBytes PeFile(const std::vector<TPeSection>& sections, uint32_t resourceAddress,
   }
   uint32_t imageEnd = 0x1000;
   for (const auto& section : sections)
-    imageEnd = std::max<uint32_t>(imageEnd, section.VirtualAddress + static_cast<uint32_t>(Align(section.Data.size(), 0x1000)));
-  PutU32(bytes, optional + 56, imageEnd);   // size of image
+    imageEnd = std::max<uint32_t>(imageEnd,
+                                  section.VirtualAddress + static_cast<uint32_t>(Align(section.Data.size(), 0x1000)));
+  PutU32(bytes, optional + 56, imageEnd);  // size of image
   PutU32(bytes, optional + 60, static_cast<uint32_t>(Align(sectionTable + 40 * sections.size(), 0x200)));
   return bytes;
 }
@@ -316,8 +320,8 @@ TBytes NeFile(const std::vector<TNeResource>& resources, const std::vector<std::
   std::vector<size_t> entryPositions(resources.size());
   for (const uint16_t typeId : typeIds) {
     AppendU16(table, typeId | 0x8000);
-    AppendU16(table, static_cast<uint16_t>(
-                         std::count_if(resources.begin(), resources.end(), [&](const auto& r) { return r.TypeId == typeId; })));
+    AppendU16(table, static_cast<uint16_t>(std::count_if(resources.begin(), resources.end(),
+                                                         [&](const auto& r) { return r.TypeId == typeId; })));
     AppendU32(table, 0);
     for (size_t i = 0; i < resources.size(); ++i) {
       if (resources[i].TypeId != typeId) continue;

@@ -50,7 +50,8 @@ struct TPeResource {
 };
 
 // The resource section's bytes for a section at sectionAddress; the tree starts at directoryOffset.
-TBytes ResourceSection(const std::vector<TPeResource>& resources, uint32_t sectionAddress, uint32_t directoryOffset = 0);
+TBytes ResourceSection(const std::vector<TPeResource>& resources, uint32_t sectionAddress,
+                       uint32_t directoryOffset = 0);
 
 struct TPeSection {
   uint32_t VirtualAddress = 0;

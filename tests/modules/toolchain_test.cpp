@@ -48,8 +48,8 @@ std::vector<TWresResource> WrestoolResources(const std::filesystem::path& module
     if (ListingValue(line, "type").empty()) continue;
     TWresResource resource{ListingValue(line, "type"), ListingValue(line, "name"), ListingValue(line, "language"), {}};
     std::string bytes;
-    std::string command = std::string(Wrestool) + " -x --raw --type=" + resource.Type + " --name=" +
-                          Quoted(resource.Name) + " " + Quoted(module.string());
+    std::string command = std::string(Wrestool) + " -x --raw --type=" + resource.Type +
+                          " --name=" + Quoted(resource.Name) + " " + Quoted(module.string());
     if (!resource.Language.empty()) command += " --language=" + resource.Language;
     test::RunCommand(command + " 2>/dev/null", &bytes);
     resource.Bytes.assign(bytes.begin(), bytes.end());
@@ -83,7 +83,8 @@ std::vector<TExpectedIcon> ExpectedIcons(const std::vector<TWresResource>& resou
   std::vector<TExpectedIcon> icons;
   for (const auto& resource : resources) {
     if (resource.Type != "14") continue;
-    if (asLoader && std::any_of(icons.begin(), icons.end(), [&](const auto& icon) { return icon.Name == resource.Name; }))
+    if (asLoader &&
+        std::any_of(icons.begin(), icons.end(), [&](const auto& icon) { return icon.Name == resource.Name; }))
       continue;
     TExpectedIcon icon{resource.Name, {}};
     const TBytes& group = find("14", resource.Name)->Bytes;
@@ -166,9 +167,9 @@ protected:
   void SetUp() override {
     if (!ToolchainPresent()) GTEST_SKIP() << "mingw-w64 or icoutils missing";
     test::WriteAll(FFolder / "all.ico", test::IcoFile({{16, 4, DibIconImage(16, 4, 1)},
-                                                      {32, 8, DibIconImage(32, 8, 2)},
-                                                      {48, 32, DibIconImage(48, 32, 3)},
-                                                      {256, 32, Png256()}}));
+                                                       {32, 8, DibIconImage(32, 8, 2)},
+                                                       {48, 32, DibIconImage(48, 32, 3)},
+                                                       {256, 32, Png256()}}));
     test::WriteAll(FFolder / "mono.ico", test::IcoFile({{32, 1, DibIconImage(32, 1, 4)}}));
     test::WriteAll(FFolder / "german.ico",
                    test::IcoFile({{24, 8, DibIconImage(24, 8, 5)}, {16, 1, DibIconImage(16, 1, 6)}}));
@@ -188,7 +189,8 @@ protected:
   void Run(const std::string& command) {
     std::string output;
     ASSERT_EQ(test::RunCommand("cd " + Quoted(FFolder.Path().string()) + " && " + command + " 2>&1", &output), 0)
-        << command << "\n" << output;
+        << command << "\n"
+        << output;
   }
 
   test::TTempDir FFolder;
@@ -237,7 +239,8 @@ TEST_F(ToolchainModules, ResourceFilesListIconsGroupedByPosition) {
   const TAdvancedIcon& icon = *library.Icons().IconAt(0);
   ASSERT_EQ(icon.Images.Count(), 12);
   const TBytes expected[] = {DibIconImage(16, 4, 1), DibIconImage(32, 8, 2), DibIconImage(48, 32, 3)};
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(TBytes(icon.Images[i]->Data().begin(), icon.Images[i]->Data().end()), expected[i]);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(TBytes(icon.Images[i]->Data().begin(), icon.Images[i]->Data().end()), expected[i]);
   EXPECT_TRUE(icon.Images[3]->Packed());
 }
 

@@ -135,7 +135,8 @@ TEST(TPEResourceModule, FindsDataInOtherSectionsAndCutsSizesAtTheSectionEnd) {
   EXPECT_EQ(inside->Data()[0], 9);
   const TResourceDetails* laterData = module->FindByTypeAndName("10", "LATER");
   ASSERT_NE(laterData, nullptr);
-  EXPECT_EQ(TBytes(laterData->Data().begin(), laterData->Data().end()), TBytes(later.begin() + 0x10, later.begin() + 0x30));
+  EXPECT_EQ(TBytes(laterData->Data().begin(), laterData->Data().end()),
+            TBytes(later.begin() + 0x10, later.begin() + 0x30));
   EXPECT_EQ(module->FindByTypeAndName("10", "START")->Data()[0], 0);
   EXPECT_EQ(module->FindByTypeAndName("10", "TAIL")->Data().size(), 0x10u);
   EXPECT_EQ(module->FindByTypeAndName("10", "NOWHERE"), nullptr);

@@ -8,12 +8,12 @@
 namespace glyphmill::test {
 
 struct TBmpBuild {
-  uint32_t HeaderSize = 40;       // 12 (core), 40, 52, 56, 108, 124 ...
+  uint32_t HeaderSize = 40;  // 12 (core), 40, 52, 56, 108, 124 ...
   int32_t Width = 0;
-  int32_t Height = 0;             // negative: rows written top-down
+  int32_t Height = 0;  // negative: rows written top-down
   int Bits = 24;
   uint32_t Compression = 0;
-  uint32_t ImageSize = 0;         // written as it is (0 allowed)
+  uint32_t ImageSize = 0;  // written as it is (0 allowed)
   uint32_t ColorsUsed = 0;
   std::vector<uint32_t> Masks;    // in the header when it is long enough, else after it
   std::vector<uint32_t> Palette;  // 0x00RRGGBB entries, written as 4 bytes (3 for a core header)
@@ -22,7 +22,7 @@ struct TBmpBuild {
   std::vector<std::vector<uint32_t>> Rows;
   // Used instead of Rows when not empty (RLE data, or rows that were packed by hand).
   std::vector<uint8_t> RawPixels;
-  std::vector<uint8_t> Trailer;   // appended after the pixels
+  std::vector<uint8_t> Trailer;  // appended after the pixels
 };
 
 inline void Put16(std::vector<uint8_t>& out, uint32_t v) {

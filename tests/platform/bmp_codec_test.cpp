@@ -277,9 +277,21 @@ TEST(BmpCodec, MalformedFilesFailAndKeepTheBitmap) {
   };
   std::vector<TCase> cases;
   cases.push_back({"empty", {}});
-  cases.push_back({"not BM", [&] { auto bytes = MakeBmp(valid()); bytes[1] = 'A'; return bytes; }()});
-  cases.push_back({"header cut", [&] { auto bytes = MakeBmp(valid()); bytes.resize(30); return bytes; }()});
-  cases.push_back({"pixels one byte short", [&] { auto bytes = MakeBmp(valid()); bytes.pop_back(); return bytes; }()});
+  cases.push_back({"not BM", [&] {
+                     auto bytes = MakeBmp(valid());
+                     bytes[1] = 'A';
+                     return bytes;
+                   }()});
+  cases.push_back({"header cut", [&] {
+                     auto bytes = MakeBmp(valid());
+                     bytes.resize(30);
+                     return bytes;
+                   }()});
+  cases.push_back({"pixels one byte short", [&] {
+                     auto bytes = MakeBmp(valid());
+                     bytes.pop_back();
+                     return bytes;
+                   }()});
   auto with = [&](const char* name, auto change) {
     TBmpBuild b = valid();
     change(b);
@@ -287,18 +299,36 @@ TEST(BmpCodec, MalformedFilesFailAndKeepTheBitmap) {
   };
   with("width 0", [](TBmpBuild& b) { b.Width = 0; });
   with("negative width", [](TBmpBuild& b) { b.Width = -3; });
-  with("height 0", [](TBmpBuild& b) { b.Height = 0; b.Rows.clear(); });
+  with("height 0", [](TBmpBuild& b) {
+    b.Height = 0;
+    b.Rows.clear();
+  });
   with("3 bits per pixel", [](TBmpBuild& b) { b.Bits = 3; });
   with("JPEG compression", [](TBmpBuild& b) { b.Compression = 4; });
   with("RLE8 at 24 bits", [](TBmpBuild& b) { b.Compression = 1; });
-  with("bit fields at 24 bits", [](TBmpBuild& b) { b.Compression = 3; b.Masks = {0xFF0000, 0xFF00, 0xFF}; });
+  with("bit fields at 24 bits", [](TBmpBuild& b) {
+    b.Compression = 3;
+    b.Masks = {0xFF0000, 0xFF00, 0xFF};
+  });
   with("header size 8", [](TBmpBuild& b) { b.HeaderSize = 8; });
-  with("OS/2 Huffman", [](TBmpBuild& b) { b.HeaderSize = 64; b.Bits = 1; b.Compression = 3; });
+  with("OS/2 Huffman", [](TBmpBuild& b) {
+    b.HeaderSize = 64;
+    b.Bits = 1;
+    b.Compression = 3;
+  });
   with("RLE top-down", [](TBmpBuild& b) {
-    b.Bits = 8; b.Compression = 1; b.Height = -2; b.Palette = SixColours; b.RawPixels = {0, 1};
+    b.Bits = 8;
+    b.Compression = 1;
+    b.Height = -2;
+    b.Palette = SixColours;
+    b.RawPixels = {0, 1};
   });
   with("colour table past the end", [](TBmpBuild& b) {
-    b.Bits = 8; b.ColorsUsed = 200; b.Palette = {R}; b.Rows.clear(); b.RawPixels = {0};
+    b.Bits = 8;
+    b.ColorsUsed = 200;
+    b.Palette = {R};
+    b.Rows.clear();
+    b.RawPixels = {0};
   });
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -333,7 +363,8 @@ TEST(BmpCodec, RefusesPicturesAboveTheCapBeforeAllocating) {
 // Every cut of a valid file either loads or fails with the one message; nothing else happens.
 void SweepCuts(const std::vector<uint8_t>& bytes, size_t step) {
   for (size_t length = 0; length < bytes.size(); length += step) {
-    const std::string error = LoadError(std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(length)));
+    const std::string error =
+        LoadError(std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(length)));
     if (!error.empty()) {
       EXPECT_EQ(error, "Bitmap image is not valid") << "cut at " << length;
     }
@@ -362,7 +393,8 @@ TEST(BmpCodec, SaveAndLoadKeepEveryFormat) {
     bitmap.SetPixelFormat(format);
     bitmap.SetSize(5, 3);
     for (int y = 0; y < 3; ++y)
-      for (int x = 0; x < 5; ++x) bitmap.SetPixel(x, y, RGBColor(static_cast<uint8_t>(x * 60), 0, static_cast<uint8_t>(y * 120)));
+      for (int x = 0; x < 5; ++x)
+        bitmap.SetPixel(x, y, RGBColor(static_cast<uint8_t>(x * 60), 0, static_cast<uint8_t>(y * 120)));
     if (format == pf32bit) bitmap.ScanLine(1)[3] = 0x7F;
     TMemoryStream stream;
     bitmap.SaveToStream(stream);
@@ -417,7 +449,8 @@ TEST(BmpCodec, CorpusMatchesImageMagick) {
     int mismatches = 0;
     for (int y = 0; y < bitmap.Height(); ++y)
       for (int x = 0; x < bitmap.Width(); ++x) {
-        const auto* p = reinterpret_cast<const uint8_t*>(rgba.data()) + 4 * (static_cast<size_t>(y) * bitmap.Width() + x);
+        const auto* p =
+            reinterpret_cast<const uint8_t*>(rgba.data()) + 4 * (static_cast<size_t>(y) * bitmap.Width() + x);
         const TColor c = bitmap.GetPixel(x, y);
         if (std::abs(GetRValue(c) - p[0]) > allowed || std::abs(GetGValue(c) - p[1]) > allowed ||
             std::abs(GetBValue(c) - p[2]) > allowed)

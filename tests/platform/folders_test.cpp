@@ -12,12 +12,8 @@ namespace {
 TEST(Folders, TrailingSeparators) {
   const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
       // name, AddTrailingBackslash, RemoveTrailingBackslash
-      {"", "", ""},
-      {"/", "/", "/"},
-      {"/tmp", "/tmp/", "/tmp"},
-      {"/tmp/", "/tmp/", "/tmp"},
-      {"a", "a/", "a"},
-      {"C:", "C:/", "C:"},
+      {"", "", ""},     {"/", "/", "/"},     {"/tmp", "/tmp/", "/tmp"}, {"/tmp/", "/tmp/", "/tmp"},
+      {"a", "a/", "a"}, {"C:", "C:/", "C:"},
   };
   for (const auto& [name, added, removed] : cases) {
     EXPECT_EQ(AddTrailingBackslash(name), added) << name;
@@ -39,10 +35,18 @@ TEST(Folders, LongPathNameMakesNamesAbsolute) {
 
 TEST(Folders, MasksIgnoreLetterCase) {
   const std::vector<std::tuple<const char*, const char*, bool>> cases = {
-      {"photo.PNG", "*.png", true},   {"photo.png", "*.PnG", true},  {"photo.png.bak", "*.png", false},
-      {"a.png", "?.png", true},       {"ab.png", "?.png", false},    {"noext", "*.*", true},
-      {"x", "*", true},               {"", "*", true},               {"abcabd", "*abd", true},
-      {"ÄÖ.png", "??.png", true},     {"ä.png", "Ä.png", false},     {"icon-1.ico", "icon-?.ICO", true},
+      {"photo.PNG", "*.png", true},
+      {"photo.png", "*.PnG", true},
+      {"photo.png.bak", "*.png", false},
+      {"a.png", "?.png", true},
+      {"ab.png", "?.png", false},
+      {"noext", "*.*", true},
+      {"x", "*", true},
+      {"", "*", true},
+      {"abcabd", "*abd", true},
+      {"ÄÖ.png", "??.png", true},
+      {"ä.png", "Ä.png", false},
+      {"icon-1.ico", "icon-?.ICO", true},
   };
   for (const auto& [name, mask, matches] : cases) EXPECT_EQ(MatchesMask(name, mask), matches) << name << " ~ " << mask;
 }

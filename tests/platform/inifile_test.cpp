@@ -54,7 +54,7 @@ TEST(IniFile, ReadsIntegersLeniently) {
             "big=2147483648\ntext=12a\nempty=\nspace=1 2\nfloat=1.5\n");
   TIniFile ini((dir / "n.ini").string());
   const std::vector<std::pair<const char*, int>> cases = {
-      {"dec", 12}, {"neg", -7}, {"plus", 5}, {"hex", 31}, {"hex0x", 16}, {"hexx", 32}, {"wrap", -1},
+      {"dec", 12},        {"neg", -7}, {"plus", 5},  {"hex", 31},   {"hex0x", 16}, {"hexx", 32},  {"wrap", -1},
       {"min", INT32_MIN}, {"big", 99}, {"text", 99}, {"empty", 99}, {"space", 99}, {"float", 99}, {"missing", 99}};
   for (const auto& [key, value] : cases) EXPECT_EQ(ini.ReadInteger("N", key, 99), value) << key;
   EXPECT_TRUE(ini.ReadBool("n", "hex", false));
@@ -63,9 +63,10 @@ TEST(IniFile, ReadsIntegersLeniently) {
 
 TEST(IniFile, ParsesHandWrittenFiles) {
   test::TTempDir dir;
-  WriteText(dir / "h.ini",
-            "\xEF\xBB\xBF; comment\r\n[ Last ]\r\n  Name = \"quoted value\" \r\nbare\r\n;x=1\r\n\r\n[Other]\r\nName=2\r\n"
-            "[last]\r\nName=duplicate section\r\n");
+  WriteText(
+      dir / "h.ini",
+      "\xEF\xBB\xBF; comment\r\n[ Last ]\r\n  Name = \"quoted value\" \r\nbare\r\n;x=1\r\n\r\n[Other]\r\nName=2\r\n"
+      "[last]\r\nName=duplicate section\r\n");
   TIniFile ini((dir / "h.ini").string());
   EXPECT_EQ(ini.ReadString("last", "name", ""), "quoted value");
   EXPECT_EQ(ini.ReadSection("LAST"), (std::vector<std::string>{"Name", "bare"}));

@@ -16,7 +16,8 @@ int LargestDifferenceFromImageMagick(const std::filesystem::path& file, const TB
   int largest = 0;
   for (int y = 0; y < bitmap.Height(); ++y)
     for (int x = 0; x < bitmap.Width(); ++x) {
-      const uint8_t* ref = reinterpret_cast<const uint8_t*>(rgba.data()) + (static_cast<size_t>(y) * bitmap.Width() + x) * 4;
+      const uint8_t* ref =
+          reinterpret_cast<const uint8_t*>(rgba.data()) + (static_cast<size_t>(y) * bitmap.Width() + x) * 4;
       const TColor c = bitmap.GetPixel(x, y);
       const int alpha = bitmap.PixelFormat() == pf32bit ? bitmap.ScanLine(y)[x * 4 + 3] : 255;
       if (alpha == 0 && ref[3] == 0) continue;
@@ -33,9 +34,12 @@ TEST(Jpeg2000Codec, CorpusPicturesMatchAnIndependentDecoder) {
     const char* Name;
     TPixelFormat Format;
   } cases[] = {
-      {"pillow_16bit.cropped.j2k", pf24bit},       {"pillow_16bit.cropped.jp2", pf24bit},
-      {"pillow_9bit.j2k", pf24bit},                {"pillow_rgb_trns_ycbc.jp2", pf32bit},
-      {"pillow_test-card-lossless.jp2", pf24bit}, {"pillow_test-card-lossy-tiled.jp2", pf24bit},
+      {"pillow_16bit.cropped.j2k", pf24bit},
+      {"pillow_16bit.cropped.jp2", pf24bit},
+      {"pillow_9bit.j2k", pf24bit},
+      {"pillow_rgb_trns_ycbc.jp2", pf32bit},
+      {"pillow_test-card-lossless.jp2", pf24bit},
+      {"pillow_test-card-lossy-tiled.jp2", pf24bit},
   };
   for (const auto& c : cases) {
     TBitmap bitmap;
@@ -72,12 +76,12 @@ TEST(Jpeg2000Codec, HostileAndWrongInput) {
     EXPECT_STREQ(e.what(), "Invalid JPEG 2000 image: unknown signature");
   }
   // A codestream whose size marker claims 100000 × 100000 in one tile.
-  const std::vector<uint8_t> huge = {0xFF, 0x4F, 0xFF, 0x51, 0x00, 0x29, 0x00, 0x00, 0x00, 0x01, 0x86, 0xA0,
-                                     0x00, 0x01, 0x86, 0xA0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x01, 0x86, 0xA0,
-                                     0x00, 0x01, 0x86, 0xA0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x01, 0x07, 0x01, 0x01,
-                                     0xFF, 0x52, 0x00, 0x0C, 0, 0, 0x00, 0x01, 0, 0x05, 0x04, 0x04, 0, 0x01,
-                                     0xFF, 0x5C, 0x00, 0x04, 0x40, 0x48, 0xFF, 0x90, 0x00, 0x0A, 0, 0, 0, 0, 0, 0, 0, 1,
-                                     0xFF, 0x93, 0xFF, 0xD9};
+  const std::vector<uint8_t> huge = {0xFF, 0x4F, 0xFF, 0x51, 0x00, 0x29, 0x00, 0x00, 0x00, 0x01, 0x86, 0xA0, 0x00, 0x01,
+                                     0x86, 0xA0, 0,    0,    0,    0,    0,    0,    0,    0,    0x00, 0x01, 0x86, 0xA0,
+                                     0x00, 0x01, 0x86, 0xA0, 0,    0,    0,    0,    0,    0,    0,    0,    0x00, 0x01,
+                                     0x07, 0x01, 0x01, 0xFF, 0x52, 0x00, 0x0C, 0,    0,    0x00, 0x01, 0,    0x05, 0x04,
+                                     0x04, 0,    0x01, 0xFF, 0x5C, 0x00, 0x04, 0x40, 0x48, 0xFF, 0x90, 0x00, 0x0A, 0,
+                                     0,    0,    0,    0,    0,    0,    1,    0xFF, 0x93, 0xFF, 0xD9};
   EXPECT_THROW(DecodeJpeg2000(huge, bitmap), EReadError);
   const auto corpus = test::CorpusDir();
   if (!corpus.empty()) {

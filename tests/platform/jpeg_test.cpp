@@ -21,9 +21,10 @@ void ExpectColour(const TBitmap& bitmap, int x, int y, TColor expected, int tole
 // Four quadrants: red, green, blue, white.
 TColor QuadrantColour(int x, int y, int width, int height) {
   const bool right = x >= width / 2, bottom = y >= height / 2;
-  return !right && !bottom ? RGBColor(255, 0, 0) : right && !bottom ? RGBColor(0, 255, 0)
-         : !right            ? RGBColor(0, 0, 255)
-                             : RGBColor(255, 255, 255);
+  return !right && !bottom  ? RGBColor(255, 0, 0)
+         : right && !bottom ? RGBColor(0, 255, 0)
+         : !right           ? RGBColor(0, 0, 255)
+                            : RGBColor(255, 255, 255);
 }
 
 TEST(JpegCodec, DecodesRgbGreyAndAdobeCmykToTheSameColours) {
@@ -58,9 +59,7 @@ TEST(JpegCodec, DecodesRgbGreyAndAdobeCmykToTheSameColours) {
 
 TEST(JpegCodec, ReducedDecodingRoundsSidesUp) {
   const auto bytes = test::MakeJpeg(100, 60, 3, [](int, int, uint8_t* s) { s[0] = s[1] = s[2] = 90; });
-  const struct {
-    int Scale, Width, Height;
-  } cases[] = {{1, 100, 60}, {2, 50, 30}, {4, 25, 15}, {8, 13, 8}};
+  const struct { int Scale, Width, Height; } cases[] = {{1, 100, 60}, {2, 50, 30}, {4, 25, 15}, {8, 13, 8}};
   for (const auto& c : cases) {
     TBitmap bitmap;
     DecodeJpeg(bytes, bitmap, c.Scale);

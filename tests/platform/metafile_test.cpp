@@ -18,8 +18,8 @@ extern "C" const char* __lsan_default_suppressions() {
 namespace glyphmill {
 namespace {
 
-using test::FixturesDir;
 using test::CorpusDir;
+using test::FixturesDir;
 using test::ReadAll;
 
 constexpr TColor White = 0xFFFFFF, Black = 0, Red = 0x0000FF, Green = 0x00FF00, Blue = 0xFF0000;
@@ -115,28 +115,46 @@ TEST(MetafileTest, EmfStateAndDrawingRecords) {
   const std::vector<TDrawingCase> cases = {
       {"rectangle in device units", [](TEmfBuilder&) {}, {{30, 30, Red}, {60, 60, White}}},
       {"world transform moves the drawing",
-       [](TEmfBuilder& b) { b.Add(35, {FloatBits(1), 0, 0, FloatBits(1), FloatBits(40), 0}); },
+       [](TEmfBuilder& b) {
+         b.Add(35, {FloatBits(1), 0, 0, FloatBits(1), FloatBits(40), 0});
+       },
        {{60, 20, Red}, {20, 20, White}}},
       {"world transform composed on the left",
-       [](TEmfBuilder& b) { b.Add(36, {FloatBits(0.5f), 0, 0, FloatBits(0.5f), 0, 0, 2}); },
+       [](TEmfBuilder& b) {
+         b.Add(36, {FloatBits(0.5f), 0, 0, FloatBits(0.5f), 0, 0, 2});
+       },
        {{20, 20, Red}, {40, 40, White}}},
       {"anisotropic window onto viewport",
        [](TEmfBuilder& b) {
          b.Add(17, {8}).Add(9, {100, 100}).Add(11, {192, 96});
        },
        {{90, 20, Red}, {20, 90, White}}},
-      {"isotropic keeps the aspect", [](TEmfBuilder& b) { b.Add(17, {7}).Add(9, {100, 100}).Add(11, {192, 96}); },
+      {"isotropic keeps the aspect",
+       [](TEmfBuilder& b) {
+         b.Add(17, {7}).Add(9, {100, 100}).Add(11, {192, 96});
+       },
        {{40, 40, Red}, {90, 20, White}}},
       {"metric mapping points y up",
-       [](TEmfBuilder& b) { b.Add(17, {2}).Add(12, {0, 96}); },
+       [](TEmfBuilder& b) {
+         b.Add(17, {2}).Add(12, {0, 96});
+       },
        // 50 units of 0.1 mm from the bottom edge.
        {{10, 90, Red}, {10, 50, White}}},
-      {"intersect clip rectangle", [](TEmfBuilder& b) { b.Add(30, {0, 0, 20, 96}); },
+      {"intersect clip rectangle",
+       [](TEmfBuilder& b) {
+         b.Add(30, {0, 0, 20, 96});
+       },
        {{15, 30, Red}, {40, 30, White}}},
-      {"exclude clip rectangle", [](TEmfBuilder& b) { b.Add(29, {20, 20, 40, 40}); },
+      {"exclude clip rectangle",
+       [](TEmfBuilder& b) {
+         b.Add(29, {20, 20, 40, 40});
+       },
        {{30, 30, White}, {45, 45, Red}}},
       {"restore brings back the clip",
-       [](TEmfBuilder& b) { b.Add(33, {}).Add(30, {0, 0, 5, 5}).Add(34, {-1}); }, {{30, 30, Red}}},
+       [](TEmfBuilder& b) {
+         b.Add(33, {}).Add(30, {0, 0, 5, 5}).Add(34, {-1});
+       },
+       {{30, 30, Red}}},
       {"clip region replaces the clip",
        [](TEmfBuilder& b) {
          std::vector<uint8_t> region(48, 0);
@@ -226,8 +244,8 @@ TEST(MetafileTest, NaturalSizeAt96Dpi) {
     int Width, Height;
     bool Enhanced;
   } cases[] = {
-      {FixturesDir() / "metafile/clipart_house.wmf", 133, 100, false},  // 2000 × 1500 at 1440 per inch
-      {FixturesDir() / "metafile/plain_shapes.wmf", 200, 100, false},   // window extent, no placeable header
+      {FixturesDir() / "metafile/clipart_house.wmf", 133, 100, false},    // 2000 × 1500 at 1440 per inch
+      {FixturesDir() / "metafile/plain_shapes.wmf", 200, 100, false},     // window extent, no placeable header
       {FixturesDir() / "metafile/badge_transforms.emf", 160, 160, true},  // frame in 0.01 mm
   };
   for (const auto& c : cases) {
@@ -266,9 +284,12 @@ TEST(MetafileTest, ClipArtFixturesRenderStretchedOverTheBackground) {
   const struct {
     double X, Y;
     TColor Color;
-  } probes[] = {{1700, 300, RGBColor(255, 220, 0)}, {800, 600, RGBColor(200, 0, 0)},
-                {540, 900, RGBColor(0, 0, 160)},    {625, 900, White},
-                {1000, 1100, Red},                 {1100, 1100, Green}};
+  } probes[] = {{1700, 300, RGBColor(255, 220, 0)},
+                {800, 600, RGBColor(200, 0, 0)},
+                {540, 900, RGBColor(0, 0, 160)},
+                {625, 900, White},
+                {1000, 1100, Red},
+                {1100, 1100, Green}};
   for (const double scale : {1.0, 3.0}) {
     const int width = int(133 * scale), height = int(100 * scale);
     const TBitmap bitmap = Render(house, width, height);

@@ -21,7 +21,8 @@ namespace glyphmill::test {
 using TSampleFunction = std::function<void(int x, int y, uint8_t* samples)>;
 
 // components 1 (grey), 3 (RGB) or 4 (CMYK, written with Adobe's marker, so samples are inverted).
-inline std::vector<uint8_t> MakeJpeg(int width, int height, int components, const TSampleFunction& samples, int quality = 95) {
+inline std::vector<uint8_t> MakeJpeg(int width, int height, int components, const TSampleFunction& samples,
+                                     int quality = 95) {
   jpeg_compress_struct info{};
   jpeg_error_mgr error{};
   info.err = jpeg_std_error(&error);
@@ -38,7 +39,8 @@ inline std::vector<uint8_t> MakeJpeg(int width, int height, int components, cons
   jpeg_start_compress(&info, TRUE);
   std::vector<uint8_t> row(static_cast<size_t>(width * components));
   while (info.next_scanline < info.image_height) {
-    for (int x = 0; x < width; ++x) samples(x, static_cast<int>(info.next_scanline), &row[static_cast<size_t>(x * components)]);
+    for (int x = 0; x < width; ++x)
+      samples(x, static_cast<int>(info.next_scanline), &row[static_cast<size_t>(x * components)]);
     JSAMPROW rows[1] = {row.data()};
     jpeg_write_scanlines(&info, rows, 1);
   }
@@ -60,7 +62,8 @@ inline void FlushPng(png_structp) {}
 // colourType and bitDepth as IHDR stores them; samples per pixel follow the colour type.
 // palette: RGB triples; paletteAlpha: the tRNS chunk of a palette image (empty: none).
 inline std::vector<uint8_t> MakePng(int width, int height, int colourType, int bitDepth, const TSampleFunction& samples,
-                             const std::vector<uint8_t>& palette = {}, const std::vector<uint8_t>& paletteAlpha = {}) {
+                                    const std::vector<uint8_t>& palette = {},
+                                    const std::vector<uint8_t>& paletteAlpha = {}) {
   std::vector<uint8_t> bytes;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
@@ -74,7 +77,8 @@ inline std::vector<uint8_t> MakePng(int width, int height, int colourType, int b
   if (!paletteAlpha.empty())
     png_set_tRNS(png, info, paletteAlpha.data(), static_cast<int>(paletteAlpha.size()), nullptr);
   png_write_info(png, info);
-  const int channels = colourType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2 : colourType == PNG_COLOR_TYPE_RGB ? 3
+  const int channels = colourType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
+                       : colourType == PNG_COLOR_TYPE_RGB      ? 3
                        : colourType == PNG_COLOR_TYPE_RGBA     ? 4
                                                                : 1;
   if (bitDepth < 8) png_set_packing(png);
@@ -90,8 +94,8 @@ inline std::vector<uint8_t> MakePng(int width, int height, int colourType, int b
 
 // A stripped TIFF file: samplesPerPixel samples of bits each, photometric as the tag stores it;
 // with extraAlpha the last sample is unassociated alpha.
-inline void WriteTiff(const std::string& fileName, int width, int height, int samplesPerPixel, int bits, int photometric,
-               bool extraAlpha, const std::vector<uint8_t>& pixelBytes) {
+inline void WriteTiff(const std::string& fileName, int width, int height, int samplesPerPixel, int bits,
+                      int photometric, bool extraAlpha, const std::vector<uint8_t>& pixelBytes) {
   TIFF* tiff = TIFFOpen(fileName.c_str(), "w");
   if (!tiff) throw std::runtime_error("test TIFF could not be created");
   TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width));

@@ -85,8 +85,8 @@ std::vector<uint8_t> WriteVariant(const TVariant& v, int width, int height) {
     return {};
   }
   png_set_write_fn(png, &out, WriteCallback, nullptr);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), v.FBitDepth,
-               v.FColorType, v.FInterlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), v.FBitDepth, v.FColorType,
+               v.FInterlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
   png_color palette[256];
   png_byte alphas[256];
@@ -198,8 +198,8 @@ TEST(PngCodec, DecodesEveryColourTypeAndBitDepth) {
     EXPECT_EQ(image.Header().FColorType, v.FColorType);
     EXPECT_EQ(image.Header().FInterlaced, v.FInterlaced);
     EXPECT_EQ(image.HasTransparencyChunk(), v.FTransparency);
-    EXPECT_EQ(image.HasAlpha(), v.FTransparency || v.FColorType == PNG_COLOR_TYPE_GRAY_ALPHA ||
-                                    v.FColorType == PNG_COLOR_TYPE_RGB_ALPHA);
+    EXPECT_EQ(image.HasAlpha(),
+              v.FTransparency || v.FColorType == PNG_COLOR_TYPE_GRAY_ALPHA || v.FColorType == PNG_COLOR_TYPE_RGB_ALPHA);
     ASSERT_EQ(image.Width(), Width);
     ASSERT_EQ(image.Height(), Height);
     if (v.FColorType == PNG_COLOR_TYPE_PALETTE) {
@@ -270,14 +270,18 @@ TEST(PngCodec, RoundTripsEveryBitmapFormatItWrites) {
     TPixelFormat FFormat;
     int FColorType;
     int FBitDepth;
-  } cases[] = {{pf32bit, pctRGBA, 8}, {pf24bit, pctRGB, 8}, {pf8bit, pctPalette, 8}, {pf4bit, pctPalette, 4},
+  } cases[] = {{pf32bit, pctRGBA, 8},
+               {pf24bit, pctRGB, 8},
+               {pf8bit, pctPalette, 8},
+               {pf4bit, pctPalette, 4},
                {pf1bit, pctPalette, 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.FFormat);
     TBitmap bitmap = NoisyBitmap(c.FFormat, 37, 23);
     if (c.FFormat == pf8bit) {
       std::vector<TRGBQuad> palette(256);
-      for (int i = 0; i < 256; ++i) palette[static_cast<size_t>(i)] = TRGBQuad{uint8_t(i), uint8_t(i * 7), uint8_t(255 - i), 0};
+      for (int i = 0; i < 256; ++i)
+        palette[static_cast<size_t>(i)] = TRGBQuad{uint8_t(i), uint8_t(i * 7), uint8_t(255 - i), 0};
       bitmap.SetPalette(palette);
     }
     TPNGImage out;
@@ -406,7 +410,8 @@ TEST(PngCodec, CorpusMatchesAnIndependentReader) {
         TColor color = 0;
         int alpha = 0;
         Decoded(image, x, y, color, alpha);
-        const uint8_t* p = rgba.data() + (static_cast<size_t>(y) * static_cast<size_t>(image.Width()) + static_cast<size_t>(x)) * 4;
+        const uint8_t* p =
+            rgba.data() + (static_cast<size_t>(y) * static_cast<size_t>(image.Width()) + static_cast<size_t>(x)) * 4;
         ASSERT_NEAR(GetRValue(color), p[0], tolerance) << x << "," << y;
         ASSERT_NEAR(GetGValue(color), p[1], tolerance) << x << "," << y;
         ASSERT_NEAR(GetBValue(color), p[2], tolerance) << x << "," << y;
@@ -430,20 +435,22 @@ TEST(PngCodec, IndependentReaderAcceptsOurFiles) {
   png.Assign(palette, palette.GetIndex(0, 0));
   png.SaveToFile((temp / "palette.png").string());
   std::string output;
-  ASSERT_EQ(test::RunCommand("/usr/bin/python3 -c \"from PIL import Image; import sys\n"
-                             "for n in ('rgba', 'palette'):\n"
-                             "  im = Image.open(sys.argv[1] + '/' + n + '.png'); im.load()\n"
-                             "  print(im.mode, im.size, im.convert('RGBA').getpixel((0, 0)), im.convert('RGBA').getpixel((8, 6)))\" '" +
-                                 temp.Path().string() + "'",
-                             &output),
-            0);
+  ASSERT_EQ(
+      test::RunCommand(
+          "/usr/bin/python3 -c \"from PIL import Image; import sys\n"
+          "for n in ('rgba', 'palette'):\n"
+          "  im = Image.open(sys.argv[1] + '/' + n + '.png'); im.load()\n"
+          "  print(im.mode, im.size, im.convert('RGBA').getpixel((0, 0)), im.convert('RGBA').getpixel((8, 6)))\" '" +
+              temp.Path().string() + "'",
+          &output),
+      0);
   auto quad = [](const TBitmap& b, int x, int y, int alpha) {
     const TColor c = b.GetPixel(x, y);
-    return "(" + std::to_string(GetRValue(c)) + ", " + std::to_string(GetGValue(c)) + ", " + std::to_string(GetBValue(c)) +
-           ", " + std::to_string(alpha) + ")";
+    return "(" + std::to_string(GetRValue(c)) + ", " + std::to_string(GetGValue(c)) + ", " +
+           std::to_string(GetBValue(c)) + ", " + std::to_string(alpha) + ")";
   };
-  const std::string expected = "RGBA (9, 7) " + quad(rgba, 0, 0, rgba.ScanLine(0)[3]) + " " + quad(rgba, 8, 6, rgba.ScanLine(6)[35]) +
-                               "\nP (9, 7) " + quad(palette, 0, 0, 0) + " " +
+  const std::string expected = "RGBA (9, 7) " + quad(rgba, 0, 0, rgba.ScanLine(0)[3]) + " " +
+                               quad(rgba, 8, 6, rgba.ScanLine(6)[35]) + "\nP (9, 7) " + quad(palette, 0, 0, 0) + " " +
                                quad(palette, 8, 6, palette.GetIndex(8, 6) == palette.GetIndex(0, 0) ? 0 : 255) + "\n";
   EXPECT_EQ(output, expected);
 }

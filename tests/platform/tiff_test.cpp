@@ -73,7 +73,8 @@ TEST(TiffCodec, FailsQuietlyOnHostileInput) {
   } catch (const EReadError& e) {
     EXPECT_STREQ(e.what(), "Picture too large (100000 x 2)");
   }
-  for (size_t cut : {size_t(4), size_t(8), bytes.size() / 2}) EXPECT_THROW(DecodeTiff(std::span(bytes).first(cut), bitmap), EReadError);
+  for (size_t cut : {size_t(4), size_t(8), bytes.size() / 2})
+    EXPECT_THROW(DecodeTiff(std::span(bytes).first(cut), bitmap), EReadError);
   const std::vector<uint8_t> noTiff = {'I', 'I', '*', 0, 0xFF, 0xFF, 0xFF, 0x7F};
   EXPECT_THROW(DecodeTiff(noTiff, bitmap), EReadError);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "libtiff must not talk on the terminal";
