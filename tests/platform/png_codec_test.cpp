@@ -415,7 +415,9 @@ TEST(PngCodec, CorpusMatchesAnIndependentReader) {
         ASSERT_NEAR(GetRValue(color), p[0], tolerance) << x << "," << y;
         ASSERT_NEAR(GetGValue(color), p[1], tolerance) << x << "," << y;
         ASSERT_NEAR(GetBValue(color), p[2], tolerance) << x << "," << y;
-        if (alphaComparable) ASSERT_NEAR(alpha, p[3], tolerance) << x << "," << y;
+        if (alphaComparable) {
+          ASSERT_NEAR(alpha, p[3], tolerance) << x << "," << y;
+        }
       }
     ++checked;
   }

@@ -97,7 +97,9 @@ TEST(VectorRenderTest, CorpusPdfsDoNotHang) {
   if (test::CorpusDir().empty()) GTEST_SKIP() << "no corpus";
   for (const auto& entry : std::filesystem::directory_iterator(test::CorpusDir() / "pdf")) {
     TBitmap bitmap;
-    if (RenderVectorEmbedded(entry.path().string(), 64, 64, bitmap)) EXPECT_EQ(bitmap.Width(), 64);
+    if (RenderVectorEmbedded(entry.path().string(), 64, 64, bitmap)) {
+      EXPECT_EQ(bitmap.Width(), 64);
+    }
   }
 }
 
