@@ -93,7 +93,7 @@ TIcoFile ReadIco(const fs::path& path) {
   const int count = LoadU16LE(&bytes[4]);
   for (int i = 0; i < count && 6 + 16 * (i + 1) <= int(bytes.size()); ++i) {
     const uint8_t* e = &bytes[6 + 16 * i];
-    TIcoImage image{e[0], e[1], e[2], e[3], LoadU16LE(e + 4), LoadU16LE(e + 6), LoadU32LE(e + 12)};
+    TIcoImage image{e[0], e[1], e[2], e[3], LoadU16LE(e + 4), LoadU16LE(e + 6), LoadU32LE(e + 12), {}};
     const uint32_t length = LoadU32LE(e + 8);
     if (image.Offset <= bytes.size() && length <= bytes.size() - image.Offset)
       image.Data.assign(bytes.begin() + image.Offset, bytes.begin() + image.Offset + length);
@@ -265,7 +265,9 @@ TEST_F(TConversionTest, EveryDepthFromOpaqueAndFromAlphaSources) {
       const TIcoImage* image = ico.Find(32, bits);
       ASSERT_NE(image, nullptr);
       EXPECT_EQ(image->BitCount, bits);
-      if (bits <= 8) EXPECT_LE(image->PaletteSize(), 1 << bits);
+      if (bits <= 8) {
+        EXPECT_LE(image->PaletteSize(), 1 << bits);
+      }
       if (bits == 8) {
         EXPECT_EQ(image->PaletteEntry(0), (std::array<int, 3>{0, 0, 0}));
         EXPECT_EQ(image->PaletteEntry(1), (std::array<int, 3>{255, 255, 255}));
@@ -280,10 +282,11 @@ TEST_F(TConversionTest, EveryDepthFromOpaqueAndFromAlphaSources) {
         for (int x = 0; x < 32; ++x) {
           const bool transparent = alpha && (x < 8 || (x == 8 && bits == 32));
           ASSERT_EQ(image->AndBit(x, y), transparent) << x << "," << y;
-          if (transparent && bits == 32)
+          if (transparent && bits == 32) {
             ASSERT_EQ(image->Pixel(x, y)[3], x == 8 ? 80 : 0) << x << "," << y;
-          else if (transparent)
+          } else if (transparent) {
             ASSERT_EQ(image->Pixel(x, y), (std::array<int, 4>{0, 0, 0, 255})) << x << "," << y;
+          }
         }
     }
   }
@@ -320,8 +323,12 @@ TEST_F(TConversionTest, TransparencyModesCutExactlyTheirColour) {
         for (int x = 0; x < 16; ++x) {
           const bool cut = pixel(x, y) == c.Cut;
           ASSERT_EQ(image->AndBit(x, y), cut) << bits << " bits at " << x << "," << y;
-          if (cut) ASSERT_EQ(image->Pixel(x, y)[0] + image->Pixel(x, y)[1] + image->Pixel(x, y)[2], 0) << x << "," << y;
-          if (cut && bits == 32) ASSERT_EQ(image->Pixel(x, y)[3], 0) << x << "," << y;
+          if (cut) {
+            ASSERT_EQ(image->Pixel(x, y)[0] + image->Pixel(x, y)[1] + image->Pixel(x, y)[2], 0) << x << "," << y;
+          }
+          if (cut && bits == 32) {
+            ASSERT_EQ(image->Pixel(x, y)[3], 0) << x << "," << y;
+          }
         }
     }
   }
@@ -430,7 +437,9 @@ TEST_P(TCorpusConversionTest, EveryFileConvertsOrFailsCleanly) {
       EXPECT_EQ(result.Err, "");
       const fs::path icon = Work("out/" + file.stem().string() + ".ico");
       EXPECT_TRUE(fs::exists(icon)) << "no icon written";
-      if (fs::exists(icon) && size == "winxp") EXPECT_EQ(ReadIco(icon).Images.size(), 6u);
+      if (fs::exists(icon) && size == "winxp") {
+        EXPECT_EQ(ReadIco(icon).Images.size(), 6u);
+      }
     }
 }
 

@@ -82,7 +82,7 @@ TRendered Render(const TSubIcon& image) {
 void Build(TBitmapFix32& picture, const TConversionOptions& options, TAdvancedIcon& icon, TRunFlags& flags,
            const TBitmap* mask = nullptr) {
   TBitmap workMask = mask ? *mask : NewMonochromeBitmap();
-  TPictureSource source{picture, workMask, mask != nullptr};
+  TPictureSource source{picture, workMask, mask != nullptr, std::string()};
   BuildPictureIcon(source, options, flags, icon);
 }
 
@@ -326,8 +326,12 @@ TEST(IconBuilderTest, MetafilesAreDrawnAgainForEachSizeAndPlacedLikePictures) {
     for (const int at : {1, 5, 15, 26, 30}) {
       const bool red = at >= c.Red.Left + 1 && at < c.Red.Right - 1;
       const bool clear = at < c.Red.Left - 1 || at >= c.Red.Right + 1;
-      if (red) EXPECT_EQ(GetPixel32(image.Colour, at, at), 0xFFFF0000u) << at;
-      if (clear) EXPECT_TRUE(image.Transparent(at, at)) << at;
+      if (red) {
+        EXPECT_EQ(GetPixel32(image.Colour, at, at), 0xFFFF0000u) << at;
+      }
+      if (clear) {
+        EXPECT_TRUE(image.Transparent(at, at)) << at;
+      }
     }
   }
 }

@@ -114,7 +114,9 @@ TEST(InkscapeTest, SearchOrder) {
     TEnvGuard unset("GLYPHMILL_INKSCAPE", nullptr);
     TEnvGuard path("PATH", (dir / "nowhere").c_str());
     const std::string found = FindInkscape();
-    if (test::ToolExists("/usr/bin/inkscape")) EXPECT_EQ(found, "/usr/bin/inkscape");
+    if (test::ToolExists("/usr/bin/inkscape")) {
+      EXPECT_EQ(found, "/usr/bin/inkscape");
+    }
   }
 }
 

@@ -71,7 +71,9 @@ TEST(LoadFromModuleGroup, HeaderRulesAndTheFirstLanguage) {
     TAdvancedIcon icon;
     EXPECT_EQ(LoadFromModuleGroup(icon, *module, c.Name), c.Result);
     ASSERT_EQ(icon.Images.Count(), c.Count);
-    if (c.Count > 0) EXPECT_EQ(icon.Images[0]->GetWidth(), c.Width);
+    if (c.Count > 0) {
+      EXPECT_EQ(icon.Images[0]->GetWidth(), c.Width);
+    }
   }
 }
 
