@@ -24,7 +24,7 @@ public:
   using EGlyphmillError::EGlyphmillError;
 };
 
-// printf-style formatting into a std::string (for the spec's "%d"/"%s" message patterns).
+// printf-style formatting into a std::string, for messages with "%d" and "%s" in them.
 std::string Format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace glyphmill
