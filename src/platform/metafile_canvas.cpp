@@ -661,27 +661,25 @@ void TMetafileCanvas::Polygon(std::span<const TMfPoint> points) {
   FinishShape(true, true);
 }
 
-void TMetafileCanvas::PolyPolygon(std::span<const TMfPoint> points, std::span<const uint32_t> counts) {
-  Begin();
+void TMetafileCanvas::AddPolylines(std::span<const TMfPoint> points, std::span<const uint32_t> counts, bool close) {
   const TMfXForm m = LogicalToOutput();
   size_t offset = 0;
   for (uint32_t count : counts) {
     if (count > points.size() - offset) break;
-    AddPolyline(points.subspan(offset, count), true, m);
+    AddPolyline(points.subspan(offset, count), close, m);
     offset += count;
   }
+}
+
+void TMetafileCanvas::PolyPolygon(std::span<const TMfPoint> points, std::span<const uint32_t> counts) {
+  Begin();
+  AddPolylines(points, counts, true);
   FinishShape(true, true);
 }
 
 void TMetafileCanvas::PolyPolyline(std::span<const TMfPoint> points, std::span<const uint32_t> counts) {
   Begin();
-  const TMfXForm m = LogicalToOutput();
-  size_t offset = 0;
-  for (uint32_t count : counts) {
-    if (count > points.size() - offset) break;
-    AddPolyline(points.subspan(offset, count), false, m);
-    offset += count;
-  }
+  AddPolylines(points, counts, false);
   if (!FInPath) StrokeCurrent(false);
 }
 

@@ -231,6 +231,8 @@ public:
 
 private:
   void AddPolyline(std::span<const TMfPoint> points, bool close, const TMfXForm& m);
+  // Consecutive runs of points, counts[i] points each; a count running past the points ends the list.
+  void AddPolylines(std::span<const TMfPoint> points, std::span<const uint32_t> counts, bool close);
   void AddEllipseArc(const TMfXForm& m, double cx, double cy, double rx, double ry, double a1, double sweep,
                      bool moveFirst);
   void AddRect(const TMfXForm& m, TMfRect rect);
