@@ -382,7 +382,8 @@ TMacIconPairs WalkResourceData(std::span<const uint8_t> bytes) {
   for (TMacElement& item : items) {
     TMacIconPair pair{item.Name, std::move(*item.Colour), nullptr};
     if (item.Mask && item.Mask->PixelFormat() == pf1bit) {
-      pair.Mask = std::move(item.Mask);
+      // A copy: colour items later in the walk look for this mask too.
+      pair.Mask = std::make_unique<TBitmap>(*item.Mask);
     } else {
       const int mask = FindMask(items, pair.Colour, pf1bit);
       if (mask >= 0) {

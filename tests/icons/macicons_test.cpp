@@ -207,6 +207,16 @@ TEST(MacIcons, ResourceForkItemsByLength) {
   Put32BE(skip, 128);
   skip.resize(skip.size() + 128, 0x11);
   EXPECT_EQ(Layout(*Load(skip)), "16x4 ");
+
+  // Forks store ICN# before the colour families; those still take its mask.
+  const auto family = Load(Fork({MonoWithMask(32), Bytes(1024, 3), Bytes(512, 0x12)}));
+  ASSERT_EQ(Layout(*family), "32x8 32x4 32x1 ");
+  for (int i = 0; i < 2; ++i) {
+    TBitmap colour, mask;
+    family->Images[i]->RenderBitmaps(nullptr, &colour, &mask, 0);
+    EXPECT_EQ(mask.GetPixel(3, 0), 0xFFFFFFu) << i;
+    EXPECT_EQ(mask.GetPixel(3, 1), 0u) << i;
+  }
 }
 
 TEST(MacIcons, FilesWrittenByPng2icns) {
