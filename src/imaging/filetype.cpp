@@ -136,6 +136,12 @@ bool ContainsMacIconCode(TStream& stream, int64_t fileSize) {
   return false;
 }
 
+bool TailContainsMacIconCode(TStream& stream, int64_t fileSize) {
+  TPositionGuard guard(stream);
+  stream.SetPosition(std::max<int64_t>(fileSize - static_cast<int64_t>(MacIconSearchLength), 0));
+  return ContainsMacIconCode(stream, fileSize);
+}
+
 bool LooksLikeMacResourceMap(TStream& stream) {
   TPositionGuard guard(stream);
   for (const int64_t offset : {271, 287}) {
@@ -229,7 +235,9 @@ TFileType DetectFileType(TStream& stream) {
   } else if (d0 == Bytes4(0xB7, 'I', 'C', 'P')) {
     result = {ftIconProject, std::max(ReadU8(stream), 0)};
   } else if (d0 == Tag('i', 'c', 'n', 's') || d0 == Bytes4(0x00, 0x05, 0x16, 0x07)) {
-    result.Code = ContainsMacIconCode(stream, size) ? ftMacIcon : ftUnsupported;
+    const bool appleDouble = d0 != Tag('i', 'c', 'n', 's');
+    const bool found = ContainsMacIconCode(stream, size) || (appleDouble && TailContainsMacIconCode(stream, size));
+    result.Code = found ? ftMacIcon : ftUnsupported;
     if (size > SixteenMegabytes) result.Code = ftUnsupported;
   } else if (IsPcxStart(first[0], first[1], first[2], first[3]) && size > 128) {
     result.Code = ftPcx;

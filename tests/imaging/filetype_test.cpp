@@ -119,6 +119,12 @@ TEST(DetectFileType, RecognisesEveryTypeByContent) {
       {"icns without elements", Padded(Concat({Text("icns"), U32BE(100), Text("TOC ")}), 100), {21, 0}},
       {"icns codes are case-sensitive", Padded(Concat({Text("icns"), U32BE(100), Text("IC08")}), 100), {21, 0}},
       {"AppleDouble with an icon family", Padded(Concat({{0, 5, 0x16, 7}, Zeros(80), Text("ICN#")}), 200), {16, 0}},
+      {"AppleDouble whose icon family is named only in its closing map",
+       Concat({{0, 5, 0x16, 7}, Zeros(9000), Text("icl8ICN#"), Zeros(100)}),
+       {16, 0}},
+      {"icns whose only code lies past the searched bytes",
+       Concat({Text("icns"), U32BE(9000), Zeros(9000), Text("ic08")}),
+       {21, 0}},
       {"PCX", Padded({10, 5, 1, 8}, 129), {14, 0}},
       {"PCX of 128 bytes", Padded({10, 5, 1, 8}, 128), {0, 0}},
       {"PCX with an odd encoding", Padded({10, 5, 2, 8}, 200), {0, 0}},
@@ -218,6 +224,7 @@ TEST(DetectFileType, CorpusFilesByFolder) {
   EXPECT_EQ(DetectFileType((corpus / "tiff/pillow_hopper.tif").string()), (TFileType{15, 42}));
   EXPECT_EQ(DetectFileType((corpus / "rsrc/nethack_NetHack.rsrc").string()), (TFileType{16, 0}));
   EXPECT_EQ(DetectFileType((corpus / "rsrc/appledouble_DashBoard.ntkc").string()), (TFileType{16, 0}));
+  EXPECT_EQ(DetectFileType((corpus / "rsrc/appledouble_NewDBPicts.rsrc").string()), (TFileType{16, 0}));
   EXPECT_EQ(DetectFileType((corpus / "rsrc/rsrcfork_testfile.rsrc").string()), (TFileType{21, 0}));
 }
 
