@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <functional>
 
 #include "formats/pcximage.h"
 #include "formats/psdimage.h"
@@ -51,23 +50,9 @@ const char* const ExportScript = R"scheme(
 (gimp-quit 0)
 )scheme";
 
-TBitmap DecodePsd(const std::filesystem::path& file) {
-  TPSDImage image;
-  image.LoadFromFile(file.string());
-  return image.Bitmap();
-}
-TBitmap DecodePcx(const std::filesystem::path& file) {
-  TPCXImage image;
-  image.LoadFromFile(file.string());
-  return image.Bitmap();
-}
-TBitmap DecodeXpm(const std::filesystem::path& file) {
-  TXPMImage image;
-  image.LoadFromFile(file.string());
-  return image.Bitmap();
-}
-TBitmap DecodeXbm(const std::filesystem::path& file) {
-  TXBMImage image;
+template <class TImage>
+TBitmap Decode(const std::filesystem::path& file) {
+  TImage image;
   image.LoadFromFile(file.string());
   return image.Bitmap();
 }
@@ -91,28 +76,28 @@ TEST(GimpWrittenFiles, DecodeToImageMagicksColours) {
 
   struct TCase {
     const char* Name;
-    std::function<TBitmap(const std::filesystem::path&)> Decode;
+    TBitmap (*Decode)(const std::filesystem::path&);
     // Another file GIMP wrote from the same image, where ImageMagick misreads the file itself.
     const char* Reference;
     bool UseAlpha;
     int Tolerance;
   };
   const TCase cases[] = {
-      {"rgba.psd", DecodePsd, nullptr, true, 1},
+      {"rgba.psd", Decode<TPSDImage>, nullptr, true, 1},
       // The 16-bit document takes each sample's high byte; ImageMagick rounds.
-      {"rgba16.psd", DecodePsd, nullptr, true, 1},
-      {"rgb-raw.psd", DecodePsd, nullptr, false, 0},
-      {"grey.psd", DecodePsd, nullptr, false, 0},
+      {"rgba16.psd", Decode<TPSDImage>, nullptr, true, 1},
+      {"rgb-raw.psd", Decode<TPSDImage>, nullptr, false, 0},
+      {"grey.psd", Decode<TPSDImage>, nullptr, false, 0},
       // ImageMagick cannot read GIMP's indexed PSD.
-      {"indexed.psd", DecodePsd, "indexed.pcx", false, 0},
-      {"rgb.pcx", DecodePcx, nullptr, false, 0},
-      {"grey.pcx", DecodePcx, nullptr, false, 0},
-      {"indexed.pcx", DecodePcx, nullptr, false, 0},
+      {"indexed.psd", Decode<TPSDImage>, "indexed.pcx", false, 0},
+      {"rgb.pcx", Decode<TPCXImage>, nullptr, false, 0},
+      {"grey.pcx", Decode<TPCXImage>, nullptr, false, 0},
+      {"indexed.pcx", Decode<TPCXImage>, nullptr, false, 0},
       // ImageMagick takes bit 1 of a monochrome PCX as black whatever its header palette says.
-      {"mono.pcx", DecodePcx, "mono.xbm", false, 0},
-      {"rgba.xpm", DecodeXpm, nullptr, true, 0},
-      {"indexed.xpm", DecodeXpm, nullptr, true, 0},
-      {"mono.xbm", DecodeXbm, nullptr, false, 0},
+      {"mono.pcx", Decode<TPCXImage>, "mono.xbm", false, 0},
+      {"rgba.xpm", Decode<TXPMImage>, nullptr, true, 0},
+      {"indexed.xpm", Decode<TXPMImage>, nullptr, true, 0},
+      {"mono.xbm", Decode<TXBMImage>, nullptr, false, 0},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
