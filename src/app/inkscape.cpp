@@ -1,5 +1,7 @@
 #include "app/inkscape.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <vector>
@@ -46,6 +48,22 @@ bool RemoveFile(const std::string& name) {
   return !FileExists(name);
 }
 
+// Drawings in large units (CAD plans, posters) can have an own size of many thousand pixels, which
+// would take Inkscape minutes and gigabytes to render. The rendering at the own size only gives the
+// proportions and the own size, which icons cap at 1024 pixels, so a drawing larger than this on
+// either side is rendered to fit within it, proportions kept.
+constexpr double OwnSizeRenderingLimit = 4096;
+
+void LimitOwnSize(const std::string& fileName, int& width, int& height) {
+  double naturalWidth = 0, naturalHeight = 0;
+  if (!VectorNaturalSize(fileName, naturalWidth, naturalHeight)) return;
+  if (!(naturalWidth > 0 && naturalHeight > 0 && std::isfinite(naturalWidth) && std::isfinite(naturalHeight))) return;
+  const double scale = OwnSizeRenderingLimit / std::max(naturalWidth, naturalHeight);
+  if (scale >= 1) return;
+  width = std::max(1, static_cast<int>(std::lround(naturalWidth * scale)));
+  height = std::max(1, static_cast<int>(std::lround(naturalHeight * scale)));
+}
+
 }  // namespace
 
 std::string FindInkscape() {
@@ -86,6 +104,7 @@ bool RunInkscape(const std::string& source, const std::string& output, int width
 }
 
 bool RenderVectorFile(const std::string& fileName, TBitmapFix32& bitmap, int width, int height) {
+  if (width == 0 && height == 0) LimitOwnSize(fileName, width, height);
   {
     TPrivateTempDir folder;
     const std::string output =

@@ -27,7 +27,8 @@ void ResetInkscapeSearch();
 // cannot be deleted first, or no Inkscape is known.
 bool RunInkscape(const std::string& source, const std::string& output, int width, int height);
 
-// Renders the vector drawing fileName into bitmap at width × height (0 × 0: its own size) with
+// Renders the vector drawing fileName into bitmap at width × height (0 × 0: its own size, or, for a
+// drawing above 4096 pixels on a side, the size that fits it into 4096 × 4096) with
 // Inkscape through a private temporary folder that is always removed, or else with the embedded
 // renderer. The bitmap becomes 32-bit; pixels with alpha 0 are 0 in all four bytes. Returns false
 // when neither way renders.

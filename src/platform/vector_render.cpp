@@ -85,22 +85,28 @@ bool RenderToBitmap(int width, int height, double naturalWidth, double naturalHe
   return drawn;
 }
 
-bool RenderSvg(const std::string& fileName, int width, int height, TBitmap& target) {
+RsvgHandle* OpenSvg(const std::string& fileName) {
   GError* error = nullptr;
   RsvgHandle* handle = rsvg_handle_new_from_file(fileName.c_str(), &error);
-  if (!handle) {
-    if (error) g_error_free(error);
-    return false;
-  }
+  if (error) g_error_free(error);
+  return handle;
+}
+
+void SvgNaturalSize(RsvgHandle* handle, double& naturalWidth, double& naturalHeight) {
+  if (rsvg_handle_get_intrinsic_size_in_pixels(handle, &naturalWidth, &naturalHeight)) return;
+  gboolean hasWidth = false, hasHeight = false, hasViewBox = false;
+  RsvgLength w, h;
+  RsvgRectangle viewBox;
+  rsvg_handle_get_intrinsic_dimensions(handle, &hasWidth, &w, &hasHeight, &h, &hasViewBox, &viewBox);
+  naturalWidth = hasViewBox ? viewBox.width : 100;
+  naturalHeight = hasViewBox ? viewBox.height : 100;
+}
+
+bool RenderSvg(const std::string& fileName, int width, int height, TBitmap& target) {
+  RsvgHandle* handle = OpenSvg(fileName);
+  if (!handle) return false;
   double naturalWidth = 0, naturalHeight = 0;
-  if (!rsvg_handle_get_intrinsic_size_in_pixels(handle, &naturalWidth, &naturalHeight)) {
-    gboolean hasWidth = false, hasHeight = false, hasViewBox = false;
-    RsvgLength w, h;
-    RsvgRectangle viewBox;
-    rsvg_handle_get_intrinsic_dimensions(handle, &hasWidth, &w, &hasHeight, &h, &hasViewBox, &viewBox);
-    naturalWidth = hasViewBox ? viewBox.width : 100;
-    naturalHeight = hasViewBox ? viewBox.height : 100;
-  }
+  SvgNaturalSize(handle, naturalWidth, naturalHeight);
   bool rendered = false;
   if (ResolveSize(naturalWidth, naturalHeight, width, height)) {
     rendered = RenderToBitmap(
@@ -118,40 +124,50 @@ bool RenderSvg(const std::string& fileName, int width, int height, TBitmap& targ
   return rendered;
 }
 
-bool RenderPdf(const std::string& fileName, int width, int height, TBitmap& target) {
+// The first page of a PDF or AI file, or null.
+PopplerPage* OpenFirstPage(const std::string& fileName, PopplerDocument*& document) {
+  document = nullptr;
   GError* error = nullptr;
   gchar* uri = g_filename_to_uri(fileName.c_str(), nullptr, &error);
   if (!uri) {
     if (error) g_error_free(error);
-    return false;
+    return nullptr;
   }
-  PopplerDocument* document = poppler_document_new_from_file(uri, nullptr, &error);
+  document = poppler_document_new_from_file(uri, nullptr, &error);
   g_free(uri);
   if (!document) {
     if (error) g_error_free(error);
-    return false;
+    return nullptr;
   }
+  return poppler_document_get_n_pages(document) > 0 ? poppler_document_get_page(document, 0) : nullptr;
+}
+
+void ClosePage(PopplerPage* page, PopplerDocument* document) {
+  if (page) g_object_unref(page);
+  if (document) g_object_unref(document);
+}
+
+// PDF sizes are in points; the drawing's own pixel size is taken at 96 dots per inch.
+constexpr double PixelsPerPoint = 96.0 / 72.0;
+
+bool RenderPdf(const std::string& fileName, int width, int height, TBitmap& target) {
+  PopplerDocument* document = nullptr;
+  PopplerPage* page = OpenFirstPage(fileName, document);
   bool rendered = false;
-  if (poppler_document_get_n_pages(document) > 0) {
-    PopplerPage* page = poppler_document_get_page(document, 0);
-    if (page) {
-      double points[2] = {0, 0};
-      poppler_page_get_size(page, &points[0], &points[1]);
-      // PDF sizes are in points; the drawing's own pixel size is taken at 96 dots per inch.
-      const double naturalWidth = points[0] * 96 / 72, naturalHeight = points[1] * 96 / 72;
-      if (ResolveSize(naturalWidth, naturalHeight, width, height)) {
-        rendered = RenderToBitmap(
-            width, height, points[0], points[1],
-            [&](cairo_t* cr) {
-              poppler_page_render(page, cr);
-              return cairo_status(cr) == CAIRO_STATUS_SUCCESS;
-            },
-            target);
-      }
-      g_object_unref(page);
+  if (page) {
+    double points[2] = {0, 0};
+    poppler_page_get_size(page, &points[0], &points[1]);
+    if (ResolveSize(points[0] * PixelsPerPoint, points[1] * PixelsPerPoint, width, height)) {
+      rendered = RenderToBitmap(
+          width, height, points[0], points[1],
+          [&](cairo_t* cr) {
+            poppler_page_render(page, cr);
+            return cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+          },
+          target);
     }
   }
-  g_object_unref(document);
+  ClosePage(page, document);
   return rendered;
 }
 
@@ -160,6 +176,29 @@ bool RenderPdf(const std::string& fileName, int width, int height, TBitmap& targ
 bool EmbeddedRenderersEnabled() {
   const char* off = std::getenv("GLYPHMILL_NO_EMBEDDED_RENDERER");
   return !off || !*off || std::string(off) == "0";
+}
+
+bool VectorNaturalSize(const std::string& fileName, double& width, double& height) {
+  const std::string extension = Extension(fileName);
+  if (extension == "svg") {
+    RsvgHandle* handle = OpenSvg(fileName);
+    if (!handle) return false;
+    SvgNaturalSize(handle, width, height);
+    g_object_unref(handle);
+    return true;
+  }
+  if (extension == "pdf" || extension == "ai") {
+    PopplerDocument* document = nullptr;
+    PopplerPage* page = OpenFirstPage(fileName, document);
+    if (page) {
+      poppler_page_get_size(page, &width, &height);
+      width *= PixelsPerPoint;
+      height *= PixelsPerPoint;
+    }
+    ClosePage(page, document);
+    return page != nullptr;
+  }
+  return false;
 }
 
 bool RenderVectorEmbedded(const std::string& fileName, int width, int height, TBitmap& target) {

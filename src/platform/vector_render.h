@@ -13,6 +13,10 @@ namespace glyphmill {
 // False when GLYPHMILL_NO_EMBEDDED_RENDERER turns the embedded renderers off.
 bool EmbeddedRenderersEnabled();
 
+// The drawing's own size in pixels (96 dots per inch) as the embedded readers see it, without
+// rendering; false when they cannot open fileName (by its extension: "svg", "pdf" or "ai").
+bool VectorNaturalSize(const std::string& fileName, double& width, double& height);
+
 // Renders fileName (by its extension: "svg", or "pdf" and "ai") into target as a 32-bit bitmap
 // with alpha (not premultiplied; fully transparent pixels are 0 in all four bytes). A width or
 // height of 0 takes the drawing's own size at 96 dots per inch for that side, keeping the

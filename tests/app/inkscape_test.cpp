@@ -177,6 +177,32 @@ constexpr const char* BarSvg =
     R"(<svg xmlns="http://www.w3.org/2000/svg" width="160" height="160" viewBox="0 0 16 16">)"
     R"(<rect x="3" y="0" width="1" height="16" fill="#000"/></svg>)";
 
+TEST(InkscapeTest, OwnSizeRenderingOfAHugeDrawingFitsWithin4096) {
+  TTempDir dir;
+  WriteText(dir / "plan.svg", R"(<svg xmlns="http://www.w3.org/2000/svg" width="100000" height="50000">)"
+                              R"(<rect width="100000" height="50000" fill="#f00"/></svg>)");
+  WriteText(dir / "bar.svg", BarSvg);
+  const std::string plan = (dir / "plan.svg").string();
+  {
+    TFakeInkscape fake(dir, "modern");
+    TEnvGuard chosen("GLYPHMILL_INKSCAPE", fake.Program().c_str());
+    TBitmapFix32 bitmap;
+    ASSERT_TRUE(RenderVectorFile(plan, bitmap, 0, 0));
+    ASSERT_TRUE(RenderVectorFile((dir / "bar.svg").string(), bitmap, 0, 0));
+    const auto calls = fake.Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0], (std::vector<std::string>{"--export-type=png", calls[0][1], "-w", "4096", "-h", "2048", plan}));
+    EXPECT_EQ(calls[1].size(), 3u) << "a drawing of its own size below the limit is asked for without a size";
+  }
+  // The embedded renderer would refuse the own size outright.
+  TEnvGuard missing("GLYPHMILL_INKSCAPE", (dir / "no-inkscape").c_str());
+  TBitmapFix32 bitmap;
+  ASSERT_TRUE(RenderVectorFile(plan, bitmap, 0, 0));
+  EXPECT_EQ(bitmap.Width(), 4096);
+  EXPECT_EQ(bitmap.Height(), 2048);
+  EXPECT_EQ(bitmap.GetPixel(2000, 1000), RGBColor(255, 0, 0));
+}
+
 TEST(InkscapeTest, SvgRendersWithInkscapeWithTheEmbeddedRendererOrFailsClearly) {
   TTempDir dir;
   WriteText(dir / "bar.svg", BarSvg);

@@ -65,6 +65,10 @@ TEST(VectorRenderTest, PdfAndAiRenderTheirFirstPage) {
   cairo_surface_destroy(surface);
   std::filesystem::copy_file(dir / "page.pdf", dir / "page.ai");
   for (const char* name : {"page.pdf", "page.ai"}) {
+    double width = 0, height = 0;
+    ASSERT_TRUE(VectorNaturalSize((dir / name).string(), width, height)) << name;
+    EXPECT_DOUBLE_EQ(width, 96);
+    EXPECT_DOUBLE_EQ(height, 48);
     TBitmap bitmap;
     ASSERT_TRUE(RenderVectorEmbedded((dir / name).string(), 0, 0, bitmap)) << name;
     EXPECT_EQ(bitmap.Width(), 96);
@@ -83,8 +87,11 @@ TEST(VectorRenderTest, FailsWithoutTouchingTheTarget) {
   WriteText(dir / "grid.txt", GridSvg);
   TBitmap bitmap;
   bitmap.SetSize(3, 3);
-  for (const char* name : {"broken.svg", "broken.pdf", "grid.txt", "missing.svg"})
+  for (const char* name : {"broken.svg", "broken.pdf", "grid.txt", "missing.svg"}) {
     EXPECT_FALSE(RenderVectorEmbedded((dir / name).string(), 16, 16, bitmap)) << name;
+    double width = 0, height = 0;
+    EXPECT_FALSE(VectorNaturalSize((dir / name).string(), width, height)) << name;
+  }
 
   setenv("GLYPHMILL_NO_EMBEDDED_RENDERER", "1", 1);
   EXPECT_FALSE(EmbeddedRenderersEnabled());
