@@ -1,4 +1,4 @@
-// Sanitized builds only: font, vector and GLib libraries keep process-wide caches until exit,
+// Font, vector and GLib libraries keep process-wide caches until exit,
 // which the leak checker would otherwise report after every metafile or vector conversion.
 extern "C" const char* __lsan_default_suppressions() {
   return "leak:libfontconfig\nleak:libcairo\nleak:librsvg\nleak:libpoppler\nleak:libglib\nleak:libgobject\n";

@@ -10,11 +10,6 @@
 #include "support/errors.h"
 #include "test_support.h"
 
-// Fontconfig, GLib and the renderers keep caches until the process ends; those are not leaks of ours.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig\nleak:libcairo\nleak:librsvg\nleak:libpoppler\nleak:libglib\nleak:libgobject\n";
-}
-
 namespace glyphmill {
 namespace {
 
