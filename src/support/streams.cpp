@@ -282,6 +282,14 @@ void WriteFileAtomically(const std::string& fileName, std::span<const uint8_t> b
       file.WriteBytes(bytes);
     }
     fs::rename(temporary, target);
+  } catch (const EStreamError& error) {
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
+    // The temporary name means nothing to the user; the message names the file that was asked for.
+    std::string message = error.what();
+    if (const size_t at = message.find(temporary.string()); at != std::string::npos)
+      message.replace(at, temporary.string().size(), fileName);
+    throw EStreamError(message);
   } catch (const fs::filesystem_error& error) {
     std::error_code ignored;
     fs::remove(temporary, ignored);
