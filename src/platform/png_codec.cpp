@@ -108,7 +108,6 @@ bool ReadPngInfo(TPngReader& reader, TPngInput& input, TPngInfo& info) {
   png_infop pngInfo = reader.FInfo;
   if (setjmp(reader.FFailure.FJump)) return false;
   png_set_read_fn(png, &input, OnPngRead);
-  png_set_user_limits(png, static_cast<png_uint_32>(MaxPictureSide), static_cast<png_uint_32>(MaxPictureSide));
   png_set_chunk_malloc_max(png, 8u << 20);
   png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
   png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, IgnoredChunks, static_cast<int>(sizeof IgnoredChunks / 5));
