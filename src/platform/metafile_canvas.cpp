@@ -35,6 +35,19 @@ double Red(TColor c) { return GetRValue(c) / 255.0; }
 double Green(TColor c) { return GetGValue(c) / 255.0; }
 double Blue(TColor c) { return GetBValue(c) / 255.0; }
 
+// An opaque pixel of a Cairo ARGB32 surface.
+uint32_t OpaqueArgb(TColor c) { return 0xFF000000u | (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c); }
+
+// Makes tile the repeating source of cr, pixel for pixel; the tile is released.
+void SetTiledSource(cairo_t* cr, cairo_surface_t* tile) {
+  cairo_pattern_t* pattern = cairo_pattern_create_for_surface(tile);
+  cairo_pattern_set_extend(pattern, CAIRO_EXTEND_REPEAT);
+  cairo_pattern_set_filter(pattern, CAIRO_FILTER_NEAREST);
+  cairo_set_source(cr, pattern);
+  cairo_pattern_destroy(pattern);
+  cairo_surface_destroy(tile);
+}
+
 // A Cairo surface over an image's pixels, optionally made opaque or inverted (for raster ops).
 cairo_surface_t* ImageSurface(const TMfImage& image, bool keepAlpha, bool invert) {
   cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, image.Width, image.Height);
@@ -436,12 +449,8 @@ bool TMetafileCanvas::SetBrushSource(const TMfBrush& brush) {
       cairo_surface_flush(tile);
       uint8_t* data = cairo_image_surface_get_data(tile);
       const int stride = cairo_image_surface_get_stride(tile);
-      const uint32_t ink =
-          0xFF000000u | (GetRValue(brush.Color) << 16) | (GetGValue(brush.Color) << 8) | GetBValue(brush.Color);
-      const uint32_t back = FState.BkMode == gdi::OPAQUE
-                                ? 0xFF000000u | (GetRValue(FState.BkColor) << 16) | (GetGValue(FState.BkColor) << 8) |
-                                      GetBValue(FState.BkColor)
-                                : 0u;
+      const uint32_t ink = OpaqueArgb(brush.Color);
+      const uint32_t back = FState.BkMode == gdi::OPAQUE ? OpaqueArgb(FState.BkColor) : 0u;
       for (int y = 0; y < 8; ++y) {
         auto* row = reinterpret_cast<uint32_t*>(data + y * stride);
         for (int x = 0; x < 8; ++x) {
@@ -458,12 +467,7 @@ bool TMetafileCanvas::SetBrushSource(const TMfBrush& brush) {
         }
       }
       cairo_surface_mark_dirty(tile);
-      cairo_pattern_t* pattern = cairo_pattern_create_for_surface(tile);
-      cairo_pattern_set_extend(pattern, CAIRO_EXTEND_REPEAT);
-      cairo_pattern_set_filter(pattern, CAIRO_FILTER_NEAREST);
-      cairo_set_source(FCr, pattern);
-      cairo_pattern_destroy(pattern);
-      cairo_surface_destroy(tile);
+      SetTiledSource(FCr, tile);
       return true;
     }
     case gdi::BS_PATTERN:
@@ -477,20 +481,13 @@ bool TMetafileCanvas::SetBrushSource(const TMfBrush& brush) {
       const TMfImage* source = brush.Pattern.get();
       if (brush.Monochrome) {
         recoloured = *source;
-        const auto argb = [](TColor c) {
-          return 0xFF000000u | (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
-        };
-        for (uint32_t& p : recoloured.Pixels) p = (p & 0x00FFFFFF) == 0 ? argb(FState.TextColor) : argb(FState.BkColor);
+        for (uint32_t& p : recoloured.Pixels)
+          p = (p & 0x00FFFFFF) == 0 ? OpaqueArgb(FState.TextColor) : OpaqueArgb(FState.BkColor);
         source = &recoloured;
       }
       cairo_surface_t* tile = ImageSurface(*source, false, false);
       if (!tile) return false;
-      cairo_pattern_t* pattern = cairo_pattern_create_for_surface(tile);
-      cairo_pattern_set_extend(pattern, CAIRO_EXTEND_REPEAT);
-      cairo_pattern_set_filter(pattern, CAIRO_FILTER_NEAREST);
-      cairo_set_source(FCr, pattern);
-      cairo_pattern_destroy(pattern);
-      cairo_surface_destroy(tile);
+      SetTiledSource(FCr, tile);
       return true;
     }
     default: return false;
