@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <utility>
 
 #include "support/errors.h"
 
@@ -270,12 +271,33 @@ void WriteFileBytes(const std::string& fileName, std::span<const uint8_t> bytes)
   file.WriteBytes(bytes);
 }
 
+namespace {
+
+// Removes a file when it goes out of scope, whichever way that happens.
+class TRemoveOnExit {
+public:
+  explicit TRemoveOnExit(std::filesystem::path path) : FPath(std::move(path)) {}
+  ~TRemoveOnExit() {
+    std::error_code ignored;
+    std::filesystem::remove(FPath, ignored);
+  }
+  TRemoveOnExit(const TRemoveOnExit&) = delete;
+  TRemoveOnExit& operator=(const TRemoveOnExit&) = delete;
+
+private:
+  std::filesystem::path FPath;
+};
+
+}  // namespace
+
 void WriteFileAtomically(const std::string& fileName, std::span<const uint8_t> bytes) {
   namespace fs = std::filesystem;
   const fs::path target(fileName);
   std::random_device random;
   const fs::path temporary =
       target.parent_path() / Format(".%s.%08x.tmp", target.filename().c_str(), static_cast<unsigned>(random()));
+  // After a successful rename there is nothing left to remove.
+  const TRemoveOnExit cleanup(temporary);
   try {
     {
       TFileStream file(temporary.string(), TFileMode::Create);
@@ -283,21 +305,13 @@ void WriteFileAtomically(const std::string& fileName, std::span<const uint8_t> b
     }
     fs::rename(temporary, target);
   } catch (const EStreamError& error) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
     // The temporary name means nothing to the user; the message names the file that was asked for.
     std::string message = error.what();
     if (const size_t at = message.find(temporary.string()); at != std::string::npos)
       message.replace(at, temporary.string().size(), fileName);
     throw EStreamError(message);
   } catch (const fs::filesystem_error& error) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
     throw EStreamError(Format("Cannot create file \"%s\". %s", fileName.c_str(), error.code().message().c_str()));
-  } catch (...) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    throw;
   }
 }
 
