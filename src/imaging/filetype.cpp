@@ -136,11 +136,17 @@ bool ContainsMacIconCode(TStream& stream, int64_t fileSize) {
   return false;
 }
 
+namespace {
+
+// The same search over the last bytes of the file: an AppleDouble file ends with its resource map,
+// whose type list names the icon families that many other resources can push past the first bytes.
 bool TailContainsMacIconCode(TStream& stream, int64_t fileSize) {
   TPositionGuard guard(stream);
   stream.SetPosition(std::max<int64_t>(fileSize - static_cast<int64_t>(MacIconSearchLength), 0));
   return ContainsMacIconCode(stream, fileSize);
 }
+
+}  // namespace
 
 bool LooksLikeMacResourceMap(TStream& stream) {
   TPositionGuard guard(stream);

@@ -54,9 +54,6 @@ TFileType DetectFileType(TStream& stream);
 // position it started from, except JpegComponentCount.
 bool IsTgaHeader(TStream& stream);
 bool ContainsMacIconCode(TStream& stream, int64_t fileSize);
-// The same search over the last bytes of the file: an AppleDouble file ends with its resource map,
-// whose type list names the icon families that many other resources can push past the first bytes.
-bool TailContainsMacIconCode(TStream& stream, int64_t fileSize);
 bool LooksLikeMacResourceMap(TStream& stream);
 int JpegComponentCount(TStream& stream);
 
