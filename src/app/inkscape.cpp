@@ -57,7 +57,6 @@ constexpr double OwnSizeRenderingLimit = 4096;
 void LimitOwnSize(const std::string& fileName, int& width, int& height) {
   double naturalWidth = 0, naturalHeight = 0;
   if (!VectorNaturalSize(fileName, naturalWidth, naturalHeight)) return;
-  if (!(naturalWidth > 0 && naturalHeight > 0 && std::isfinite(naturalWidth) && std::isfinite(naturalHeight))) return;
   const double scale = OwnSizeRenderingLimit / std::max(naturalWidth, naturalHeight);
   if (scale >= 1) return;
   width = std::max(1, static_cast<int>(std::lround(naturalWidth * scale)));

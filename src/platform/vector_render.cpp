@@ -25,10 +25,13 @@ std::string Extension(const std::string& fileName) {
   return extension;
 }
 
+bool UsableNaturalSize(double naturalWidth, double naturalHeight) {
+  return naturalWidth > 0 && naturalHeight > 0 && std::isfinite(naturalWidth) && std::isfinite(naturalHeight);
+}
+
 // Missing sides follow from the drawing's own size, keeping its proportions.
 bool ResolveSize(double naturalWidth, double naturalHeight, int& width, int& height) {
-  if (!(naturalWidth > 0 && naturalHeight > 0 && std::isfinite(naturalWidth) && std::isfinite(naturalHeight)))
-    return false;
+  if (!UsableNaturalSize(naturalWidth, naturalHeight)) return false;
   if (width <= 0 && height <= 0) {
     width = static_cast<int>(std::lround(std::min(naturalWidth, 1.0e6)));
     height = static_cast<int>(std::lround(std::min(naturalHeight, 1.0e6)));
@@ -185,7 +188,7 @@ bool VectorNaturalSize(const std::string& fileName, double& width, double& heigh
     if (!handle) return false;
     SvgNaturalSize(handle, width, height);
     g_object_unref(handle);
-    return true;
+    return UsableNaturalSize(width, height);
   }
   if (extension == "pdf" || extension == "ai") {
     PopplerDocument* document = nullptr;
@@ -196,7 +199,7 @@ bool VectorNaturalSize(const std::string& fileName, double& width, double& heigh
       height *= PixelsPerPoint;
     }
     ClosePage(page, document);
-    return page != nullptr;
+    return page != nullptr && UsableNaturalSize(width, height);
   }
   return false;
 }

@@ -14,7 +14,8 @@ namespace glyphmill {
 bool EmbeddedRenderersEnabled();
 
 // The drawing's own size in pixels (96 dots per inch) as the embedded readers see it, without
-// rendering; false when they cannot open fileName (by its extension: "svg", "pdf" or "ai").
+// rendering; false when they cannot open fileName (by its extension: "svg", "pdf" or "ai") or the
+// size is not positive and finite.
 bool VectorNaturalSize(const std::string& fileName, double& width, double& height);
 
 // Renders fileName (by its extension: "svg", or "pdf" and "ai") into target as a 32-bit bitmap
