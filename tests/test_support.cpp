@@ -45,6 +45,21 @@ void WriteAll(const std::filesystem::path& path, const std::vector<uint8_t>& byt
   file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+std::string ReadText(const std::filesystem::path& path) {
+  const std::vector<uint8_t> bytes = ReadAll(path);
+  return {bytes.begin(), bytes.end()};
+}
+
+void WriteText(const std::filesystem::path& path, const std::string& text) {
+  WriteAll(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
 bool ToolExists(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }
 
 int RunCommand(const std::string& command, std::string* output) {

@@ -31,6 +31,11 @@ private:
 
 std::vector<uint8_t> ReadAll(const std::filesystem::path& path);
 void WriteAll(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+// Whole files as text; a file that cannot be read reads as "".
+std::string ReadText(const std::filesystem::path& path);
+void WriteText(const std::filesystem::path& path, const std::string& text);
+// text as one word for /bin/sh: in single quotes, inner single quotes escaped.
+std::string ShellQuote(const std::string& text);
 // True when an executable exists at this absolute path.
 bool ToolExists(const std::string& path);
 // Runs a command through /bin/sh, returning its exit status and standard output.

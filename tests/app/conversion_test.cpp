@@ -17,19 +17,9 @@ namespace glyphmill {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReadText;
+using test::ShellQuote;
 using test::TTempDir;
-
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-std::string ReadText(const fs::path& path) {
-  if (!fs::exists(path)) return {};
-  const std::vector<uint8_t> bytes = test::ReadAll(path);
-  return {bytes.begin(), bytes.end()};
-}
 
 // One image of an ICO file as its directory and its bytes say.
 struct TIcoImage {
@@ -134,11 +124,12 @@ protected:
   // Runs the program in the work folder with arguments already quoted, at most timeout seconds.
   TResult Run(const std::string& arguments, int timeout = 120) {
     const std::string command =
-        "cd " + Quote((FTemp / "work").string()) + " && XDG_CONFIG_HOME=" + Quote((FTemp / "config").string()) +
-        " HOME=" + Quote(FTemp.Path().string()) +
-        " LSAN_OPTIONS=print_suppressions=0:suppressions=" + Quote((FTemp / "lsan.supp").string()) +
-        " timeout -s KILL " + std::to_string(timeout) + " " + Quote((FTemp / "bin" / "glyphmill").string()) + " " +
-        arguments + " >/dev/null 2>" + Quote((FTemp / "stderr.txt").string());
+        "cd " + ShellQuote((FTemp / "work").string()) +
+        " && XDG_CONFIG_HOME=" + ShellQuote((FTemp / "config").string()) +
+        " HOME=" + ShellQuote(FTemp.Path().string()) +
+        " LSAN_OPTIONS=print_suppressions=0:suppressions=" + ShellQuote((FTemp / "lsan.supp").string()) +
+        " timeout -s KILL " + std::to_string(timeout) + " " + ShellQuote((FTemp / "bin" / "glyphmill").string()) + " " +
+        arguments + " >/dev/null 2>" + ShellQuote((FTemp / "stderr.txt").string());
     TResult result;
     result.Status = test::RunCommand(command);
     result.Err = ReadText(FTemp / "stderr.txt");
@@ -183,7 +174,7 @@ TEST_F(TConversionTest, WinXpGivesSixImagesInStandardOrderThatOtherReadersAccept
 
   if (test::ToolExists("/usr/bin/identify")) {
     std::string listing;
-    EXPECT_EQ(test::RunCommand("/usr/bin/identify -format '%wx%h\\n' " + Quote(out.string()), &listing), 0);
+    EXPECT_EQ(test::RunCommand("/usr/bin/identify -format '%wx%h\\n' " + ShellQuote(out.string()), &listing), 0);
     EXPECT_EQ(listing, "48x48\n32x32\n16x16\n48x48\n32x32\n16x16\n");
   }
   if (test::ToolExists("/usr/bin/python3") && test::RunCommand("/usr/bin/python3 -c 'import PIL' 2>/dev/null") == 0) {
@@ -193,14 +184,15 @@ TEST_F(TConversionTest, WinXpGivesSixImagesInStandardOrderThatOtherReadersAccept
         "    images.append((im.size[0], f.entry[i]['bpp']))\nfor w, bpp in sorted(images):\n    print(w, bpp)\n";
     std::ofstream(FTemp / "read.py") << script;
     std::string listing;
-    EXPECT_EQ(test::RunCommand("/usr/bin/python3 " + Quote((FTemp / "read.py").string()) + " " + Quote(out.string()),
-                               &listing),
-              0);
+    EXPECT_EQ(
+        test::RunCommand(
+            "/usr/bin/python3 " + ShellQuote((FTemp / "read.py").string()) + " " + ShellQuote(out.string()), &listing),
+        0);
     EXPECT_EQ(listing, "16 8\n16 32\n32 8\n32 32\n48 8\n48 32\n");
   }
   if (test::ToolExists("/usr/bin/icotool")) {
     std::string listing;
-    EXPECT_EQ(test::RunCommand("/usr/bin/icotool -l " + Quote(out.string()) + " 2>&1", &listing), 0);
+    EXPECT_EQ(test::RunCommand("/usr/bin/icotool -l " + ShellQuote(out.string()) + " 2>&1", &listing), 0);
     for (const char* line :
          {"--index=1 --width=48 --height=48 --bit-depth=8", "--index=3 --width=16 --height=16 --bit-depth=8",
           "--index=4 --width=48 --height=48 --bit-depth=32", "--index=6 --width=16 --height=16 --bit-depth=32"})
@@ -352,7 +344,7 @@ TEST_F(TConversionTest, IconImagesOfTheRequestedSizesAndDepthsAreTakenOverByteFo
     SCOPED_TRACE(c.File);
     const fs::path source = corpus / c.File;
     fs::copy_file(source, Work(source.filename().string()), fs::copy_options::overwrite_existing);
-    const TResult result = Run(Quote(source.filename().string()) + " -sz=" + c.Sizes + " -d=out");
+    const TResult result = Run(ShellQuote(source.filename().string()) + " -sz=" + c.Sizes + " -d=out");
     ASSERT_EQ(result.Status, 0) << result.Err;
     const TIcoFile original = ReadIco(source);
     const TIcoFile converted = ReadIco(Work("out/" + source.stem().string() + ".ico"));
@@ -375,15 +367,15 @@ TEST_F(TConversionTest, PngIconImagesAreTakenOverInEveryVisiblePixel) {
   const fs::path source = test::CorpusDir() / "ico/pillow_pillow.ico";
   if (!fs::exists(source) || test::RunCommand("/usr/bin/python3 -c 'import PIL' 2>/dev/null") != 0)
     GTEST_SKIP() << "no corpus or no Pillow";
-  const TResult result = Run(Quote(source.string()) + " -sz=256x256x32 -d=out");
+  const TResult result = Run(ShellQuote(source.string()) + " -sz=256x256x32 -d=out");
   ASSERT_EQ(result.Status, 0) << result.Err;
   EXPECT_EQ(Describe(ReadIco(Work("out/pillow_pillow.ico"))), "png256");
   std::ofstream(FTemp / "compare.py")
       << "import sys\nfrom PIL import Image\na, b = (Image.open(p).convert('RGBA') for p in sys.argv[1:3])\n"
          "print(a.size, b.size, sum(1 for x, y in zip(a.getdata(), b.getdata()) if x[3] and x != y))\n";
   std::string differing;
-  EXPECT_EQ(test::RunCommand("/usr/bin/python3 " + Quote((FTemp / "compare.py").string()) + " " +
-                                 Quote(source.string()) + " " + Quote(Work("out/pillow_pillow.ico").string()),
+  EXPECT_EQ(test::RunCommand("/usr/bin/python3 " + ShellQuote((FTemp / "compare.py").string()) + " " +
+                                 ShellQuote(source.string()) + " " + ShellQuote(Work("out/pillow_pillow.ico").string()),
                              &differing),
             0);
   EXPECT_EQ(differing, "(256, 256) (256, 256) 0\n");
@@ -425,7 +417,7 @@ TEST_P(TCorpusConversionTest, EveryFileConvertsOrFailsCleanly) {
       const std::string name = file.filename().string();
       SCOPED_TRACE(name + " -sz=" + size);
       fs::remove_all(Work("out"));
-      const TResult result = Run(Quote(file.string()) + " -sz=" + size + " -d=out", 300);
+      const TResult result = Run(ShellQuote(file.string()) + " -sz=" + size + " -d=out", 300);
       EXPECT_LT(result.Status, 2) << "crashed or hung: " << result.Err;
       EXPECT_EQ(result.Err.find("Sanitizer"), std::string::npos) << result.Err;
       EXPECT_EQ(result.Err.find("runtime error"), std::string::npos) << result.Err;

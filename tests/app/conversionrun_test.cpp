@@ -11,16 +11,9 @@
 namespace glyphmill {
 namespace {
 
+using test::ReadText;
 using test::TTempDir;
-
-std::string ReadText(const std::string& path) {
-  const std::vector<uint8_t> bytes = test::ReadAll(path);
-  return {bytes.begin(), bytes.end()};
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-  test::WriteAll(path, std::vector<uint8_t>(text.begin(), text.end()));
-}
+using test::WriteText;
 
 // An icon that writes its label, or fails with its label when that starts with "!".
 class TFakeIcon : public TOutputIcon {

@@ -17,6 +17,7 @@ namespace glyphmill {
 namespace {
 
 using test::TTempDir;
+using test::WriteText;
 
 // Sets an environment variable (or removes it) for one test and puts the old value back.
 class TEnvGuard {
@@ -90,8 +91,6 @@ private:
   std::filesystem::path FProgram;
   std::filesystem::path FLog;
 };
-
-void WriteText(const std::filesystem::path& path, const std::string& text) { std::ofstream(path) << text; }
 
 TEST(InkscapeTest, SearchOrder) {
   TTempDir dir;

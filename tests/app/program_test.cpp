@@ -10,22 +10,10 @@ namespace glyphmill {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReadText;
+using test::ShellQuote;
 using test::TTempDir;
-
-std::string ReadText(const fs::path& path) {
-  const std::vector<uint8_t> bytes = test::ReadAll(path);
-  return {bytes.begin(), bytes.end()};
-}
-
-void WriteText(const fs::path& path, const std::string& text) {
-  test::WriteAll(path, std::vector<uint8_t>(text.begin(), text.end()));
-}
-
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
+using test::WriteText;
 
 // True when text has the shape of pattern, where '9' stands for any digit and every other
 // character for itself.
@@ -66,10 +54,11 @@ protected:
   // Runs the program copy in the work folder with the given (already quoted) arguments.
   TResult Run(const std::string& arguments) {
     TResult result;
-    const std::string command =
-        "cd " + Quote((FTemp / "work").string()) + " && XDG_CONFIG_HOME=" + Quote((FTemp / "config").string()) +
-        " HOME=" + Quote(FTemp.Path().string()) + " " + Quote((FTemp / "bin" / "glyphmill").string()) + " " +
-        arguments + " 2>" + Quote((FTemp / "stderr.txt").string());
+    const std::string command = "cd " + ShellQuote((FTemp / "work").string()) +
+                                " && XDG_CONFIG_HOME=" + ShellQuote((FTemp / "config").string()) +
+                                " HOME=" + ShellQuote(FTemp.Path().string()) + " " +
+                                ShellQuote((FTemp / "bin" / "glyphmill").string()) + " " + arguments + " 2>" +
+                                ShellQuote((FTemp / "stderr.txt").string());
     result.Status = test::RunCommand(command, &result.Out);
     result.Err = ReadText(FTemp / "stderr.txt");
     return result;
@@ -110,7 +99,7 @@ TEST_F(TProgramTest, MissingSourceFailsWithItsLineAndLog) {
 
 TEST_F(TProgramTest, MaskWithoutMatchesLogsZeroCounts) {
   fs::create_directories(FTemp / "empty-dir");
-  const TResult result = Run(Quote((FTemp / "empty-dir" / "*.png").string()) + " -sz=32");
+  const TResult result = Run(ShellQuote((FTemp / "empty-dir" / "*.png").string()) + " -sz=32");
   EXPECT_EQ(result.Status, 0);
   EXPECT_EQ(result.Err, "");
   EXPECT_EQ(LogBody(), (std::vector<std::string>{"Source files:    0", "Processed files: 0", "保存文件：    0"}));

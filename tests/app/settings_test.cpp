@@ -8,16 +8,9 @@
 namespace glyphmill {
 namespace {
 
+using test::ReadText;
 using test::TTempDir;
-
-void WriteText(const std::filesystem::path& path, const std::string& text) {
-  test::WriteAll(path, std::vector<uint8_t>(text.begin(), text.end()));
-}
-
-std::string ReadText(const std::filesystem::path& path) {
-  const std::vector<uint8_t> bytes = test::ReadAll(path);
-  return {bytes.begin(), bytes.end()};
-}
+using test::WriteText;
 
 TConversionOptions OptionsFromFile(const std::filesystem::path& path) {
   TPageSettings settings;

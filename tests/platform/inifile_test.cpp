@@ -7,13 +7,11 @@
 namespace glyphmill {
 namespace {
 
+using test::WriteText;
+
 std::string Text(const std::filesystem::path& path) {
   const std::vector<uint8_t> bytes = test::ReadAll(path);
   return std::string(bytes.begin(), bytes.end());
-}
-
-void WriteText(const std::filesystem::path& path, const std::string& text) {
-  test::WriteAll(path, std::vector<uint8_t>(text.begin(), text.end()));
 }
 
 TEST(IniFile, RoundTripsIgnoringLetterCase) {

@@ -13,13 +13,12 @@ namespace glyphmill {
 namespace {
 
 using test::TTempDir;
+using test::WriteText;
 
 // A 160 × 160 drawing on a 16-unit grid: a one-unit black bar at x = 3 and a red square.
 constexpr const char* GridSvg =
     R"(<svg xmlns="http://www.w3.org/2000/svg" width="160" height="160" viewBox="0 0 16 16">)"
     R"(<rect x="3" y="0" width="1" height="16" fill="#000"/><rect x="8" y="8" width="8" height="8" fill="#f00"/></svg>)";
-
-void WriteText(const std::filesystem::path& path, const std::string& text) { std::ofstream(path) << text; }
 
 uint8_t Alpha(const TBitmap& bitmap, int x, int y) { return bitmap.ScanLine(y)[x * 4 + 3]; }
 
