@@ -10,6 +10,7 @@
 #include <set>
 
 #include "imaging/bitmapfix32.h"
+#include "program_sandbox.h"
 #include "support/byte_reader.h"
 #include "test_support.h"
 
@@ -19,7 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::ReadText;
 using test::ShellQuote;
-using test::TTempDir;
 
 // One image of an ICO file as its directory and its bytes say.
 struct TIcoImage {
@@ -103,43 +103,7 @@ std::string Describe(const TIcoFile& ico) {
   return text;
 }
 
-class TConversionTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    fs::create_directories(FTemp / "bin");
-    fs::create_directories(FTemp / "config");
-    fs::create_directories(FTemp / "work");
-    fs::copy_file(test::BinaryDir() / "glyphmill", FTemp / "bin" / "glyphmill");
-    // Font and renderer libraries keep caches until the process ends; a sanitized build would
-    // report them as leaks of ours.
-    std::ofstream(FTemp / "lsan.supp") << "leak:libfontconfig\nleak:libcairo\nleak:librsvg\nleak:libpoppler\n"
-                                          "leak:libglib\nleak:libgobject\n";
-  }
-
-  struct TResult {
-    int Status = -1;
-    std::string Err;
-  };
-
-  // Runs the program in the work folder with arguments already quoted, at most timeout seconds.
-  TResult Run(const std::string& arguments, int timeout = 120) {
-    const std::string command =
-        "cd " + ShellQuote((FTemp / "work").string()) +
-        " && XDG_CONFIG_HOME=" + ShellQuote((FTemp / "config").string()) +
-        " HOME=" + ShellQuote(FTemp.Path().string()) +
-        " LSAN_OPTIONS=print_suppressions=0:suppressions=" + ShellQuote((FTemp / "lsan.supp").string()) +
-        " timeout -s KILL " + std::to_string(timeout) + " " + ShellQuote((FTemp / "bin" / "glyphmill").string()) + " " +
-        arguments + " >/dev/null 2>" + ShellQuote((FTemp / "stderr.txt").string());
-    TResult result;
-    result.Status = test::RunCommand(command);
-    result.Err = ReadText(FTemp / "stderr.txt");
-    return result;
-  }
-
-  fs::path Work(const std::string& name) const { return FTemp / "work" / name; }
-
-  TTempDir FTemp;
-};
+using TConversionTest = test::TProgramSandbox;
 
 void SaveBmp(const fs::path& path, int width, int height, TPixelFormat format,
              const std::function<uint32_t(int, int)>& pixel) {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "program_sandbox.h"
 #include "test_support.h"
 
 namespace glyphmill {
@@ -12,7 +13,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::ReadText;
 using test::ShellQuote;
-using test::TTempDir;
 using test::WriteText;
 
 // True when text has the shape of pattern, where '9' stands for any digit and every other
@@ -35,35 +35,8 @@ std::vector<std::string> CrLfLines(const std::string& text) {
   return lines;
 }
 
-class TProgramTest : public ::testing::Test {
+class TProgramTest : public test::TProgramSandbox {
 protected:
-  void SetUp() override {
-    fs::create_directories(FTemp / "bin");
-    fs::create_directories(FTemp / "config");
-    fs::create_directories(FTemp / "work");
-    fs::copy_file(test::BinaryDir() / "glyphmill", FTemp / "bin" / "glyphmill");
-    fs::copy_file(test::BinaryDir() / "options.txt", FTemp / "bin" / "options.txt");
-  }
-
-  struct TResult {
-    int Status = -1;
-    std::string Out;
-    std::string Err;
-  };
-
-  // Runs the program copy in the work folder with the given (already quoted) arguments.
-  TResult Run(const std::string& arguments) {
-    TResult result;
-    const std::string command = "cd " + ShellQuote((FTemp / "work").string()) +
-                                " && XDG_CONFIG_HOME=" + ShellQuote((FTemp / "config").string()) +
-                                " HOME=" + ShellQuote(FTemp.Path().string()) + " " +
-                                ShellQuote((FTemp / "bin" / "glyphmill").string()) + " " + arguments + " 2>" +
-                                ShellQuote((FTemp / "stderr.txt").string());
-    result.Status = test::RunCommand(command, &result.Out);
-    result.Err = ReadText(FTemp / "stderr.txt");
-    return result;
-  }
-
   fs::path LogFile() const { return FTemp / "bin" / "log.txt"; }
   std::string OptionsText() const { return ReadText(test::BinaryDir() / "options.txt"); }
 
@@ -84,8 +57,6 @@ protected:
     lines.erase(lines.begin());
     return lines;
   }
-
-  TTempDir FTemp;
 };
 
 TEST_F(TProgramTest, MissingSourceFailsWithItsLineAndLog) {
